@@ -1,0 +1,148 @@
+#include "tests/support/test_support.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace parlune::test {
+
+std::string speechSamplePath() { return PARLUNE_SPEECH_WAV; }
+
+Wav readWav(const std::string& path) {
+    Wav wav;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return wav;
+    wav.rate = info.samplerate;
+    wav.channels = info.channels;
+    wav.samples.resize(static_cast<size_t>(info.frames) * info.channels);
+    sf_count_t got = sf_readf_float(file, wav.samples.data(), info.frames);
+    wav.samples.resize(static_cast<size_t>(got) * info.channels);
+    sf_close(file);
+    return wav;
+}
+
+bool writeWav(const std::string& path, const std::vector<float>& samples, int rate, int channels) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) return false;
+    sf_count_t frames = static_cast<sf_count_t>(samples.size() / channels);
+    bool ok = sf_writef_float(file, samples.data(), frames) == frames;
+    sf_close(file);
+    return ok;
+}
+
+std::vector<float> voicedSignal(int length, double periodSamples, int rate) {
+    std::vector<double> excitation(length, 0.0);
+    for (double t = 0; t < length; t += periodSamples) excitation[static_cast<size_t>(t)] = 1.0;
+    // Two resonators in cascade (700 Hz and 1200 Hz, 100 Hz bandwidth).
+    std::vector<double> y = excitation;
+    for (double formantHz : {700.0, 1200.0}) {
+        double r = std::exp(-M_PI * 100.0 / rate);
+        double a1 = -2 * r * std::cos(2 * M_PI * formantHz / rate), a2 = r * r;
+        double y1 = 0, y2 = 0;
+        for (int n = 0; n < length; ++n) {
+            double v = y[n] - a1 * y1 - a2 * y2;
+            y2 = y1;
+            y1 = v;
+            y[n] = v;
+        }
+    }
+    double peak = 1e-12;
+    for (double v : y) peak = std::max(peak, std::fabs(v));
+    std::vector<float> out(length);
+    for (int n = 0; n < length; ++n) out[n] = static_cast<float>(0.5 * y[n] / peak);
+    return out;
+}
+
+std::vector<float> sine(int length, double freqHz, int rate, double amplitude) {
+    std::vector<float> out(length);
+    for (int n = 0; n < length; ++n)
+        out[n] = static_cast<float>(amplitude * std::sin(2 * M_PI * freqHz * n / rate));
+    return out;
+}
+
+double medianF0(const std::vector<float>& x, int rate, double minHz, double maxHz) {
+    const int frame = rate / 25;  // 40 ms
+    const int hop = frame / 2;
+    const int minLag = static_cast<int>(rate / maxHz);
+    const int maxLag = static_cast<int>(rate / minHz);
+    std::vector<double> f0s;
+    for (size_t start = 0; start + frame + maxLag < x.size(); start += hop) {
+        const float* s = x.data() + start;
+        double energy0 = 0;
+        for (int n = 0; n < frame; ++n) energy0 += double(s[n]) * s[n];
+        if (energy0 < 1e-6 * frame) continue;
+        double best = 0;
+        int bestLag = 0;
+        std::vector<double> nacf(maxLag + 2, 0.0);
+        for (int lag = minLag; lag <= maxLag + 1; ++lag) {
+            double c = 0, e1 = 0;
+            for (int n = 0; n < frame; ++n) {
+                c += double(s[n]) * s[n + lag];
+                e1 += double(s[n + lag]) * s[n + lag];
+            }
+            nacf[lag] = c / std::sqrt(energy0 * e1 + 1e-20);
+        }
+        // First lag whose peak is within 10 % of the best one (avoids octave
+        // errors towards longer lags).
+        for (int lag = minLag; lag <= maxLag; ++lag) best = std::max(best, nacf[lag]);
+        if (best < 0.5) continue;
+        for (int lag = minLag + 1; lag <= maxLag; ++lag) {
+            if (nacf[lag] >= 0.9 * best && nacf[lag] >= nacf[lag - 1] && nacf[lag] >= nacf[lag + 1]) {
+                bestLag = lag;
+                break;
+            }
+        }
+        if (bestLag == 0) continue;
+        // Parabolic refinement of the peak.
+        double a = nacf[bestLag - 1], b = nacf[bestLag], c = nacf[bestLag + 1];
+        double denom = a - 2 * b + c;
+        double shift = denom != 0 ? 0.5 * (a - c) / denom : 0.0;
+        f0s.push_back(rate / (bestLag + shift));
+    }
+    if (f0s.empty()) return 0.0;
+    std::nth_element(f0s.begin(), f0s.begin() + f0s.size() / 2, f0s.end());
+    return f0s[f0s.size() / 2];
+}
+
+long findOffset(const std::vector<float>& signal, const std::vector<float>& probe) {
+    if (probe.empty() || signal.size() < probe.size()) return -1;
+    double best = 0;
+    long bestAt = -1;
+    for (size_t at = 0; at + probe.size() <= signal.size(); ++at) {
+        double c = 0;
+        for (size_t n = 0; n < probe.size(); ++n) c += double(signal[at + n]) * probe[n];
+        if (c > best) {
+            best = c;
+            bestAt = static_cast<long>(at);
+        }
+    }
+    return bestAt;
+}
+
+double rms(const std::vector<float>& x, size_t from, size_t to) {
+    to = std::min(to, x.size());
+    if (from >= to) return 0.0;
+    double sum = 0;
+    for (size_t n = from; n < to; ++n) sum += double(x[n]) * x[n];
+    return std::sqrt(sum / (to - from));
+}
+
+bool allFinite(const std::vector<float>& x) {
+    return std::all_of(x.begin(), x.end(), [](float v) { return std::isfinite(v); });
+}
+
+bool pulseRequired() {
+    const char* v = std::getenv("PARLUNE_REQUIRE_PULSE");
+    return v && std::string(v) == "1";
+}
+
+bool pulseAvailable() { return std::system("pactl info >/dev/null 2>&1") == 0; }
+
+}  // namespace parlune::test

@@ -1,0 +1,52 @@
+// Helpers shared by the test suites: WAV files, synthetic signals, an F0
+// tracker, and the check for the private audio server the suite runs against.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace parlune::test {
+
+// Path of the speech sample made at build time (16 kHz mono).
+std::string speechSamplePath();
+
+struct Wav {
+    std::vector<float> samples;  // interleaved
+    int rate = 0;
+    int channels = 0;
+};
+Wav readWav(const std::string& path);  // empty samples when unreadable
+bool writeWav(const std::string& path, const std::vector<float>& samples, int rate,
+              int channels = 1);
+
+// Voiced test signal: an impulse train of the given period (samples) through a
+// two-formant resonator, peak about 0.5.
+std::vector<float> voicedSignal(int length, double periodSamples, int rate = 16000);
+std::vector<float> sine(int length, double freqHz, int rate, double amplitude = 0.5);
+
+// Median F0 (Hz) over voiced frames (normalised autocorrelation > 0.5) of a
+// mono signal, searched between minHz and maxHz. 0 when nothing is voiced.
+double medianF0(const std::vector<float>& x, int rate, double minHz = 60, double maxHz = 500);
+
+// Offset (samples) of `probe` inside `signal` by cross-correlation, or -1.
+long findOffset(const std::vector<float>& signal, const std::vector<float>& probe);
+
+double rms(const std::vector<float>& x, size_t from = 0, size_t to = SIZE_MAX);
+bool allFinite(const std::vector<float>& x);
+
+// True when the suite's private audio server should be there (the test script
+// sets PARLUNE_REQUIRE_PULSE=1). Tests that need it call this macro, which
+// skips them outside the test script and fails them inside it when the
+// server is missing.
+bool pulseRequired();
+bool pulseAvailable();
+#define PARLUNE_NEED_PULSE()                                                   \
+    do {                                                                       \
+        if (!::parlune::test::pulseAvailable()) {                              \
+            if (::parlune::test::pulseRequired())                              \
+                FAIL() << "the private audio server is not reachable";         \
+            GTEST_SKIP() << "no audio server (run through scripts/test.sh)";   \
+        }                                                                      \
+    } while (0)
+
+}  // namespace parlune::test
