@@ -22,6 +22,7 @@ struct DeviceInfo {
     uint8_t channels = 0;
     bool isMonitor = false;   // sources only: monitor of a sink
     bool muted = false;
+    uint32_t ownerModule = UINT32_MAX;  // index of the module that made it, if any
 };
 
 struct ModuleInfo {
