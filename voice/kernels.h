@@ -65,6 +65,12 @@ void interpOnGrid(const double* grid, const double* values, int ng,
 // Index of the first maximum of x[from .. to-1]; from when fewer than 2 values.
 int argmaxFirst(const double* x, int from, int to);
 
+// Largest sample outside the band lo .. hi: scans 0 .. lo-1 taking ties (the
+// later index wins), then hi+1 .. n-1 taking only strictly larger values. The
+// running best starts at -1: nothing below -1 wins, and in the second scan -1
+// itself does not either; 0 when nothing wins. lo = hi = 0 searches 1 .. n-1.
+int peakIndexExcluding(const float* x, int n, int lo, int hi);
+
 // Least-squares line through y (n >= 2): trend and remainder y - trend.
 void linearDetrend(const float* y, int n, float* trend, float* rem);
 void linearDetrend(const double* y, int n, double* trend, double* rem);
