@@ -1,0 +1,163 @@
+#include "companions/virtual_device.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/pulse/pulse_client.h"
+
+namespace parlune::vdev {
+namespace {
+
+using pulse::DeviceInfo;
+using pulse::ModuleInfo;
+
+// Ours means loaded with our arguments (compared as key=value pairs, so the
+// server may normalise spacing or quoting): a module of another tool that
+// happens to use the same device name is never ours.
+bool isOwnSinkModule(const ModuleInfo& m) {
+    return m.name == "module-null-sink" &&
+           parseModuleArguments(m.argument) == parseModuleArguments(sinkModuleArgument());
+}
+
+bool isOwnSourceModule(const ModuleInfo& m) {
+    return m.name == "module-remap-source" &&
+           parseModuleArguments(m.argument) == parseModuleArguments(sourceModuleArgument());
+}
+
+const DeviceInfo* findByName(const std::vector<DeviceInfo>& list, const std::string& name) {
+    for (const auto& d : list)
+        if (d.name == name) return &d;
+    return nullptr;
+}
+
+std::vector<ModuleInfo> ownModules(pulse::PulseClient& client, bool (*own)(const ModuleInfo&)) {
+    std::vector<ModuleInfo> out;
+    for (const auto& m : client.modules())
+        if (own(m)) out.push_back(m);
+    return out;
+}
+
+}  // namespace
+
+std::string sinkModuleArgument() {
+    return std::string("sink_name=") + kSinkName + " sink_properties='device.description=\"" +
+           kSinkDescription + "\"'";
+}
+
+std::string sourceModuleArgument() {
+    return std::string("source_name=") + kSourceName + " master=" + kSinkName +
+           ".monitor source_properties='device.description=\"" + kSourceDescription + "\"'";
+}
+
+std::map<std::string, std::string> parseModuleArguments(const std::string& argument) {
+    std::map<std::string, std::string> out;
+    size_t i = 0;
+    const size_t n = argument.size();
+    while (i < n) {
+        while (i < n && argument[i] == ' ') ++i;
+        const size_t keyStart = i;
+        while (i < n && argument[i] != '=' && argument[i] != ' ') ++i;
+        std::string key = argument.substr(keyStart, i - keyStart);
+        std::string value;
+        if (i < n && argument[i] == '=') {
+            ++i;
+            if (i < n && (argument[i] == '\'' || argument[i] == '"')) {
+                const char quote = argument[i++];
+                const size_t end = argument.find(quote, i);
+                value = argument.substr(i, end == std::string::npos ? std::string::npos : end - i);
+                i = end == std::string::npos ? n : end + 1;
+            } else {
+                const size_t valueStart = i;
+                while (i < n && argument[i] != ' ') ++i;
+                value = argument.substr(valueStart, i - valueStart);
+            }
+        }
+        if (!key.empty()) out[key] = value;
+    }
+    return out;
+}
+
+Outcome ensureVirtualDevice(pulse::PulseClient& client) {
+    Outcome outcome;
+    if (!client.connected()) {
+        outcome.message = "the audio server is not reachable";
+        return outcome;
+    }
+    const auto sinks = client.sinks();
+    const DeviceInfo* sink = findByName(sinks, kSinkName);
+
+    // Playback side: keep the module that made the sink, drop our others
+    // (duplicates get renamed sinks; leftovers of a crash may have none).
+    for (const auto& m : ownModules(client, isOwnSinkModule)) {
+        if (sink && m.index == sink->ownerModule) continue;
+        if (client.unloadModule(m.index)) outcome.changed = true;
+    }
+    const bool sinkLoaded = !sink;
+    if (sinkLoaded) {
+        if (client.loadModule("module-null-sink", sinkModuleArgument()) < 0) {
+            outcome.message = std::string("could not load the virtual sink ") + kSinkName;
+            return outcome;
+        }
+        outcome.changed = true;
+    }
+
+    // Capture side: a remapped source made before the sink was (re)loaded
+    // hangs on a monitor that is gone, so it is replaced too.
+    const auto sources = client.sources();
+    const DeviceInfo* source = findByName(sources, kSourceName);
+    bool sourcePresent = source != nullptr;
+    for (const auto& m : ownModules(client, isOwnSourceModule)) {
+        const bool keep = source && m.index == source->ownerModule && !sinkLoaded;
+        if (keep) continue;
+        if (client.unloadModule(m.index)) outcome.changed = true;
+        if (source && m.index == source->ownerModule) sourcePresent = false;
+    }
+    if (!sourcePresent) {
+        if (client.loadModule("module-remap-source", sourceModuleArgument()) < 0) {
+            outcome.message = std::string("could not load the virtual microphone ") + kSourceName;
+            return outcome;
+        }
+        outcome.changed = true;
+    }
+    outcome.ok = true;
+    outcome.message = outcome.changed ? "virtual device PARLUNE-01 is set up"
+                                      : "virtual device PARLUNE-01 is already there";
+    return outcome;
+}
+
+Outcome removeVirtualDevice(pulse::PulseClient& client) {
+    Outcome outcome;
+    if (!client.connected()) {
+        outcome.message = "the audio server is not reachable";
+        return outcome;
+    }
+    bool allUnloaded = true;
+    // The capture side first: it hangs on the sink's monitor.
+    for (auto own : {isOwnSourceModule, isOwnSinkModule}) {
+        for (const auto& m : ownModules(client, own)) {
+            if (client.unloadModule(m.index))
+                outcome.changed = true;
+            else
+                allUnloaded = false;
+        }
+    }
+    outcome.ok = allUnloaded;
+    if (!allUnloaded)
+        outcome.message = "could not unload every module of the virtual device";
+    else if (outcome.changed)
+        outcome.message = "virtual device PARLUNE-01 is removed";
+    else
+        outcome.message = "virtual device PARLUNE-01 was not loaded by Parlune; nothing removed";
+    return outcome;
+}
+
+Status virtualDeviceStatus(pulse::PulseClient& client) {
+    Status status;
+    status.sinkPresent = findByName(client.sinks(), kSinkName) != nullptr;
+    status.sourcePresent = findByName(client.sources(), kSourceName) != nullptr;
+    for (const auto& m : client.modules())
+        if (isOwnSinkModule(m) || isOwnSourceModule(m)) ++status.ownModules;
+    return status;
+}
+
+}  // namespace parlune::vdev

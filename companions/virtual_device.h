@@ -1,0 +1,50 @@
+// The virtual device PARLUNE-01, made of two modules of the audio server: a
+// null sink (the playback side) and a source remapped from its monitor (the
+// capture side that chat programs pick). Only modules loaded with the
+// arguments below are ever unloaded here; every other module is left alone,
+// even one of another tool that uses the same device name.
+//
+// Thread contract: plain blocking calls; use one PulseClient per thread.
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace parlune::pulse {
+class PulseClient;
+}
+
+namespace parlune::vdev {
+
+constexpr char kSinkName[] = "parlune_01";
+constexpr char kSinkDescription[] = "PARLUNE-01 (Parlune Virtual Audio)";
+constexpr char kSourceName[] = "parlune_01_mic";
+constexpr char kSourceDescription[] = "PARLUNE-01 Microphone (Parlune Virtual Audio)";
+
+// The argument strings the two modules are loaded with.
+std::string sinkModuleArgument();
+std::string sourceModuleArgument();
+
+// key=value pairs of a module argument string; values may be quoted with ' or ".
+std::map<std::string, std::string> parseModuleArguments(const std::string& argument);
+
+struct Outcome {
+    bool ok = false;
+    bool changed = false;  // a module was loaded or unloaded
+    std::string message;   // one line for the user
+};
+
+// Loads what is missing, unloads duplicates and leftovers of a crashed run
+// (for instance a remapped source whose sink is gone). Idempotent.
+Outcome ensureVirtualDevice(pulse::PulseClient& client);
+// Unloads the modules that make the virtual device. Idempotent.
+Outcome removeVirtualDevice(pulse::PulseClient& client);
+
+struct Status {
+    bool sinkPresent = false;
+    bool sourcePresent = false;
+    int ownModules = 0;  // modules whose arguments name the virtual device
+};
+Status virtualDeviceStatus(pulse::PulseClient& client);
+
+}  // namespace parlune::vdev
