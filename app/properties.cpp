@@ -1,0 +1,99 @@
+#include "app/properties.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QThread>
+
+namespace parlune::app {
+
+static_assert(std::atomic<float>::is_always_lock_free && std::atomic<int>::is_always_lock_free &&
+                  std::atomic<bool>::is_always_lock_free,
+              "the audio thread reads the voice controls without a lock");
+
+PropertyStore::PropertyStore(QObject* parent) : QObject(parent) {
+    setObjectName(QStringLiteral("parluneProperties"));
+}
+
+void PropertyStore::setValue(const QString& name, const QVariant& value) {
+    QMutexLocker lock(&mutex_);
+    values_.insert(name, value);
+    // The mirrors change under the same lock, so they never disagree with the
+    // stored value for longer than one write.
+    if (name == QLatin1String(prop::isCartoonMorph))
+        cartoon_.store(value.toBool(), std::memory_order_relaxed);
+    else if (name == QLatin1String(prop::pitch))
+        pitch_.store(value.toFloat(), std::memory_order_relaxed);
+    else if (name == QLatin1String(prop::formant))
+        formant_.store(value.toFloat(), std::memory_order_relaxed);
+    else if (name == QLatin1String(prop::warp))
+        warp_.store(value.toInt(), std::memory_order_relaxed);
+}
+
+QVariant PropertyStore::value(const QString& name) const {
+    QMutexLocker lock(&mutex_);
+    return values_.value(name);
+}
+
+voice::MorphParams PropertyStore::morphSnapshot() const {
+    voice::MorphParams params;
+    params.isCartoonMorph = cartoon_.load(std::memory_order_relaxed);
+    params.pitch = pitch_.load(std::memory_order_relaxed);
+    params.formant = formant_.load(std::memory_order_relaxed);
+    params.warp = warp_.load(std::memory_order_relaxed);
+    return params;
+}
+
+namespace {
+
+QMutex storeMutex;
+PropertyStore* applicationStore = nullptr;  // guarded by storeMutex
+
+}  // namespace
+
+PropertyStore& properties() {
+    QMutexLocker lock(&storeMutex);
+    if (applicationStore) return *applicationStore;
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!application) {
+        static PropertyStore processStore;
+        return processStore;
+    }
+    auto* store = new PropertyStore;
+    if (QThread::currentThread() == application->thread()) {
+        store->setParent(application);
+    } else {
+        // Made off the application's thread: it still lives and dies with it.
+        store->moveToThread(application->thread());
+        QObject::connect(application, &QObject::destroyed, store, [store] { delete store; },
+                         Qt::DirectConnection);
+    }
+    // A later application object gets a store of its own.
+    QObject::connect(store, &QObject::destroyed, [store] {
+        QMutexLocker relock(&storeMutex);
+        if (applicationStore == store) applicationStore = nullptr;
+    });
+    applicationStore = store;
+    return *store;
+}
+
+void writeInitialProperties(PropertyStore& store) {
+    store.setValue(prop::isRunning, true);
+    store.setValue(prop::isDspEchoBipassed, true);
+    store.setValue(prop::isDspChorusBipassed, true);
+    store.setValue(prop::isDspDistortionBipassed, true);
+    store.setValue(prop::isDspTremoloBipassed, true);
+    store.setValue(prop::isCartoonMorph, true);
+    store.setValue(prop::formant, 1.5);
+    store.setValue(prop::pitch, 1);  // an integer, as the start-up writes it
+    store.setValue(prop::warp, 1);
+}
+
+void writeDataFolderProperties(PropertyStore& store, const QString& dataFolder) {
+    QString folder = dataFolder;
+    while (folder.size() > 1 && (folder.endsWith('/') || folder.endsWith('\\'))) folder.chop(1);
+    store.setValue(prop::applicationPath, folder);
+    store.setValue(prop::applicationPathREC, folder + QStringLiteral("/media/recorded.wav"));
+    store.setValue(prop::applicationPathREC16khz, folder + QStringLiteral("/media/recorded16khz.wav"));
+}
+
+}  // namespace parlune::app

@@ -1,0 +1,136 @@
+#include "voice/morph_unit.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "voice/kernels.h"
+
+namespace parlune::voice {
+namespace {
+
+constexpr int kFormantAxisLength = 512;
+constexpr int kHumanWindowLength = 3 * kMorphBlockLength;
+
+template <typename T>
+void zeroNonFinite(T* values, int count) {
+    for (int i = 0; i < count; ++i)
+        if (!std::isfinite(values[i])) values[i] = 0;
+}
+
+void runCartoon(const MorphParams& params, MorphState& state) {
+    // Clamp in double against 1.7 and 0.65, storing the float limits.
+    float pitch = std::isfinite(params.pitch) ? params.pitch : 1.0f;
+    if (static_cast<double>(pitch) > 1.7)
+        pitch = 1.7f;
+    else if (static_cast<double>(pitch) < 0.65)
+        pitch = 0.65f;
+    // A non-finite warp strength has no curve; read it as no warp.
+    const float formant = std::isfinite(params.formant) ? params.formant : 0.0f;
+    WarpMap(formant, kMorphBlockLength, state.warpMap);
+    CartoonMorph(state.blockIn, kMorphBlockLength, state.hannWindow, pitch, state.warpMap,
+                 state.cartoon, state.blockOut);
+}
+
+void runHuman(const MorphParams& params, MorphState& state) {
+    HumanMorphState& human = state.human;
+    std::copy(human.analysisWindow + kMorphBlockLength, human.analysisWindow + kHumanWindowLength,
+              human.analysisWindow);
+    for (int k = 0; k < kMorphBlockLength; ++k)
+        human.analysisWindow[2 * kMorphBlockLength + k] = static_cast<double>(state.blockIn[k]);
+
+    const float formant = std::isfinite(params.formant) ? params.formant : 1.0f;
+    linspace(0.0, static_cast<double>(formant), kFormantAxisLength, state.formantAxis);
+
+    // Pitch control to period factor: above 1 the difference is taken in float
+    // and the rest in double; below 1 the whole expression is float.
+    const float pitch = std::isfinite(params.pitch) ? params.pitch : 1.0f;
+    double factor;
+    if (pitch >= 1.0f)
+        factor = 1.0 - static_cast<double>(pitch - 1.0f) * 0.5;
+    else
+        factor = static_cast<double>((1.0f - pitch) * 2.0f + 1.0f);
+    if (factor > static_cast<double>(1.7f))
+        factor = static_cast<double>(1.7f);
+    else if (factor < static_cast<double>(0.65f))
+        factor = static_cast<double>(0.65f);
+
+    human.tailLength = HumanMorph(human.analysisWindow, kHumanWindowLength, kMorphBlockLength,
+                                  2 * kMorphBlockLength - 1, human.tail, human.tailLength, factor,
+                                  state.formantAxis, human.outputBlock, state.humanWork);
+    for (int k = 0; k < kMorphBlockLength; ++k)
+        state.blockOut[k] = static_cast<float>(human.outputBlock[k]);
+}
+
+// Last line of defence: whatever a stage let through, nothing non-finite is
+// carried into the next block.
+void scrubCarriedState(MorphState& state) {
+    HumanMorphState& human = state.human;
+    human.tailLength = std::clamp<int32_t>(human.tailLength, kMorphBlockLength, 2 * kMorphBlockLength);
+    zeroNonFinite(human.tail, human.tailLength);
+    CartoonMorphState& cartoon = state.cartoon;
+    cartoon.pendingLength =
+        std::clamp<int32_t>(cartoon.pendingLength, 0, static_cast<int32_t>(std::size(cartoon.pendingOutput)));
+    zeroNonFinite(cartoon.pendingOutput, cartoon.pendingLength);
+    zeroNonFinite(cartoon.analysisInputHistory, static_cast<int>(std::size(cartoon.analysisInputHistory)));
+    zeroNonFinite(cartoon.synthesisOutputHistory, static_cast<int>(std::size(cartoon.synthesisOutputHistory)));
+}
+
+// Morphs state.blockIn into state.blockOut.
+void morphOneBlock(const MorphParams& params, MorphState& state) {
+    zeroNonFinite(state.blockIn, kMorphBlockLength);
+    if (params.isCartoonMorph)
+        runCartoon(params, state);
+    else
+        runHuman(params, state);
+    zeroNonFinite(state.blockOut, kMorphBlockLength);
+    scrubCarriedState(state);
+}
+
+}  // namespace
+
+MorphState::MorphState() : human(), cartoon(), warpMap(), formantAxis(), blockIn(), blockOut() {
+    for (int n = 0; n < kMorphBlockLength; ++n)
+        hannWindow[n] = static_cast<float>(
+            0.5 * (1.0 - std::cos(2.0 * M_PI * n / static_cast<double>(kMorphBlockLength - 1))));
+}
+
+MorphState& processMorphState() {
+    static MorphState state;
+    return state;
+}
+
+std::unique_ptr<MorphState> makeMorphState() { return std::make_unique<MorphState>(); }
+
+void processMorphBlock(const float* in, float* out, unsigned length, int inChannels,
+                       const MorphParams& params, MorphState& state) {
+    if (!in || !out || inChannels < 1) return;
+    const size_t channels = static_cast<size_t>(inChannels);
+    for (size_t done = 0; done < length; done += kMorphBlockLength) {
+        const size_t frames = std::min<size_t>(kMorphBlockLength, length - done);
+        const float* source = in + done * channels;
+        for (size_t k = 0; k < frames; ++k) {
+            float sum = 0.0f;
+            for (size_t c = 0; c < channels; ++c) sum += source[k * channels + c];
+            state.blockIn[k] = channels == 1 ? sum : sum / static_cast<float>(channels);
+        }
+        std::fill(state.blockIn + frames, state.blockIn + kMorphBlockLength, 0.0f);
+        morphOneBlock(params, state);
+        float* target = out + done * channels;
+        for (size_t k = 0; k < frames; ++k)
+            for (size_t c = 0; c < channels; ++c) target[k * channels + c] = state.blockOut[k];
+    }
+}
+
+std::vector<float> morphSignal(const std::vector<float>& mono16k, const MorphParams& params) {
+    std::vector<float> out(mono16k.size());
+    auto state = makeMorphState();
+    constexpr size_t kChunk = size_t(kMorphBlockLength) << 10;  // keeps each call's length in range
+    for (size_t done = 0; done < mono16k.size(); done += kChunk) {
+        const size_t frames = std::min(kChunk, mono16k.size() - done);
+        processMorphBlock(mono16k.data() + done, out.data() + done, static_cast<unsigned>(frames), 1,
+                          params, *state);
+    }
+    return out;
+}
+
+}  // namespace parlune::voice

@@ -1,0 +1,58 @@
+// The morph unit: the per-block entry point that the audio engine calls on
+// its mixer thread. It takes one snapshot of the voice controls, runs the
+// human or the cartoon morph on the block and writes the block back.
+//
+// Thread contract: processMorphBlock runs on one audio thread at a time per
+// MorphState and allocates nothing; the state carries no lock.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "voice/cartoon_morph.h"
+#include "voice/human_morph.h"
+#include "voice/morph_params.h"
+
+namespace parlune::voice {
+
+constexpr int kMorphBlockLength = 1024;  // samples at 16 kHz mono, 64 ms
+constexpr int kMorphSampleRate = 16000;
+
+// Everything both morphs carry between blocks, plus the fixed per-block
+// buffers, so a block allocates nothing. The two modes never touch each
+// other's state. About 1.5 MB: static storage or heap, never a thread stack.
+struct MorphState {
+    HumanMorphState human;
+    HumanWorkspace humanWork;
+    CartoonMorphState cartoon;
+    float hannWindow[kMorphBlockLength];  // symmetric Hann, made once in double, stored as float
+    float warpMap[kMorphBlockLength];
+    double formantAxis[512];
+    float blockIn[kMorphBlockLength];  // the mono block being morphed (also makes in == out safe)
+    float blockOut[kMorphBlockLength];
+
+    MorphState();
+};
+
+// The one process-wide state that every live engine run shares.
+MorphState& processMorphState();
+
+// A fresh state as at program start (human tail of 1024 zeros, no pending
+// cartoon samples), for runs that must not depend on earlier audio.
+std::unique_ptr<MorphState> makeMorphState();
+
+// Morphs `length` frames of `inChannels` interleaved channels from `in` into
+// `out` (same layout). Mono is processed in 1024-sample blocks with the state
+// carried; a final part shorter than a block is padded with zeros, processed
+// as one block and cut back. Several channels are averaged to mono, morphed,
+// and the result is written to every channel. No channel, no length or a null
+// buffer writes nothing. The output is always finite.
+void processMorphBlock(const float* in, float* out, unsigned length, int inChannels,
+                       const MorphParams& params, MorphState& state);
+
+// Morphs a whole mono 16 kHz signal from a fresh state; the result has the
+// input's length. Deterministic: the same input and params give the same output.
+std::vector<float> morphSignal(const std::vector<float>& mono16k, const MorphParams& params);
+
+}  // namespace parlune::voice
