@@ -1,0 +1,34 @@
+// PlayDev.ini as the switcher writes it: UTF-16LE text without a byte-order
+// mark, each line ended by a line feed (0x0A 0x00):
+//
+//   line 1: the friendly name of the remembered playback device
+//   line 2: "sink=" followed by its server name
+//
+// The friendly name comes first because the program's reader only looks for
+// the word "Parlune" (which the virtual device's friendly name carries); the
+// switcher itself restores by the server name.
+//
+// Thread contract: free functions without shared state; any thread.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace parlune::playdev {
+
+struct Remembered {
+    std::string friendlyName;  // UTF-8
+    std::string sinkName;      // server name
+};
+
+std::string utf8ToUtf16le(const std::string& utf8);
+std::string utf16leToUtf8(const std::string& bytes);
+
+std::string encode(const Remembered& device);
+// nullopt when no "sink=" line is there.
+std::optional<Remembered> decode(const std::string& bytes);
+
+std::optional<Remembered> readFile(const std::string& path);
+bool writeFile(const std::string& path, const Remembered& device);
+
+}  // namespace parlune::playdev

@@ -1,0 +1,81 @@
+// swaplane setplay|restoreplay: makes the virtual device PARLUNE-01 the
+// default playback device, remembering the previous default in PlayDev.ini
+// (see playdev_file.h), and puts that device back.
+// Exit codes: 0 done, 1 not done (the message says why), 2 wrong usage,
+// 3 audio server not reachable.
+#include <cstdio>
+#include <string>
+
+#include "app/data_files.h"
+#include "companions/playdev_file.h"
+#include "companions/virtual_device.h"
+#include "platform/pulse/pulse_client.h"
+
+namespace {
+
+using parlune::pulse::PulseClient;
+namespace playdev = parlune::playdev;
+namespace vdev = parlune::vdev;
+
+int say(int code, const std::string& message) {
+    std::fprintf(code == 0 ? stdout : stderr, "swaplane: %s\n", message.c_str());
+    return code;
+}
+
+const parlune::pulse::DeviceInfo* findSink(const std::vector<parlune::pulse::DeviceInfo>& sinks,
+                                           const std::string& name) {
+    for (const auto& s : sinks)
+        if (s.name == name) return &s;
+    return nullptr;
+}
+
+int setPlay(PulseClient& client, const std::string& iniPath) {
+    const auto sinks = client.sinks();
+    const auto* virtualSink = findSink(sinks, vdev::kSinkName);
+    if (!virtualSink)
+        return say(1, "the virtual device is missing (run parlune-vdev up); default left alone");
+    const std::string current = client.defaultSinkName();
+    if (current == vdev::kSinkName) {
+        // Remembering the virtual device as "previous" would lose the real one.
+        if (playdev::readFile(iniPath)) return say(0, "PARLUNE-01 is already the default playback device");
+        if (!playdev::writeFile(iniPath, {virtualSink->description, virtualSink->name}))
+            return say(1, "could not write " + iniPath);
+        return say(0, "PARLUNE-01 is already the default playback device; no other device to remember");
+    }
+    const auto* previous = findSink(sinks, current);
+    const playdev::Remembered remembered{previous ? previous->description : current, current};
+    // Without a record of the previous default there is no way back: do not switch.
+    if (!playdev::writeFile(iniPath, remembered))
+        return say(1, "could not write " + iniPath + "; default left alone");
+    if (!client.setDefaultSink(vdev::kSinkName))
+        return say(1, "the audio server refused to change the default playback device");
+    return say(0, "PARLUNE-01 is now the default playback device (was " + remembered.friendlyName + ")");
+}
+
+int restorePlay(PulseClient& client, const std::string& iniPath) {
+    const auto remembered = playdev::readFile(iniPath);
+    if (!remembered) return say(1, "no previous playback device remembered in " + iniPath);
+    if (remembered->sinkName == vdev::kSinkName)
+        return say(1, "the remembered device is PARLUNE-01 itself; default left alone");
+    if (!findSink(client.sinks(), remembered->sinkName))
+        return say(1, remembered->friendlyName + " (" + remembered->sinkName +
+                          ") no longer exists; default left alone");
+    if (!client.setDefaultSink(remembered->sinkName))
+        return say(1, "the audio server refused to change the default playback device");
+    return say(0, remembered->friendlyName + " is the default playback device again");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc == 2 ? argv[1] : "";
+    if (command != "setplay" && command != "restoreplay") {
+        std::fprintf(stderr, "usage: swaplane setplay|restoreplay\n");
+        return 2;
+    }
+    const std::string iniPath = parlune::data::playDevIniPath();
+    if (iniPath == "/PlayDev.ini") return say(1, "no per-user temporary folder (XDG_RUNTIME_DIR, HOME)");
+    PulseClient client("swaplane");
+    if (!client.connected()) return say(3, "the audio server is not reachable");
+    return command == "setplay" ? setPlay(client, iniPath) : restorePlay(client, iniPath);
+}

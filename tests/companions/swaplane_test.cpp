@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/data_files.h"
+#include "companions/playdev_file.h"
+#include "companions/virtual_device.h"
+#include "platform/pulse/pulse_client.h"
+#include "tests/companions/run_program.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using parlune::test::binPath;
+using parlune::test::ProgramResult;
+using parlune::test::runProgram;
+
+namespace {
+
+class Swaplane : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/parlune swaplane XXXXXX";
+        runtimeDir = mkdtemp(pattern);
+        if (!client.connected()) return;
+        originalDefault = client.defaultSinkName();
+        parlune::vdev::ensureVirtualDevice(client);
+    }
+    void TearDown() override {
+        if (client.connected()) {
+            client.setDefaultSink(originalDefault);
+            parlune::vdev::removeVirtualDevice(client);
+            for (int64_t m : loaded) client.unloadModule(static_cast<uint32_t>(m));
+        }
+        fs::remove_all(runtimeDir);
+    }
+    ProgramResult swaplane(const std::string& command) {
+        return runProgram({binPath("swaplane"), command}, {"XDG_RUNTIME_DIR=" + runtimeDir});
+    }
+    std::string iniPath() const { return runtimeDir + "/PlayDev.ini"; }
+
+    parlune::pulse::PulseClient client{"Parlune swaplane test"};
+    std::string runtimeDir;
+    std::string originalDefault;
+    std::vector<int64_t> loaded;
+};
+
+}  // namespace
+
+TEST_F(Swaplane, SetplayThenRestoreplayReturnsToTheOriginalSink) {
+    PARLUNE_NEED_PULSE();
+    ASSERT_EQ(originalDefault, "speaker");
+    auto set = swaplane("setplay");
+    ASSERT_EQ(set.exitCode, 0) << set.output;
+    EXPECT_EQ(client.defaultSinkName(), "parlune_01");
+    const auto remembered = parlune::playdev::readFile(iniPath());
+    ASSERT_TRUE(remembered.has_value());
+    EXPECT_EQ(remembered->sinkName, "speaker");
+    EXPECT_EQ(remembered->friendlyName, "Speaker");
+    EXPECT_FALSE(parlune::data::isParluneinPlayDeviceINI(iniPath()));
+
+    // A second setplay must not remember the virtual device as the previous one.
+    auto again = swaplane("setplay");
+    EXPECT_EQ(again.exitCode, 0) << again.output;
+    EXPECT_EQ(parlune::playdev::readFile(iniPath())->sinkName, "speaker");
+
+    auto restore = swaplane("restoreplay");
+    EXPECT_EQ(restore.exitCode, 0) << restore.output;
+    EXPECT_EQ(client.defaultSinkName(), "speaker");
+}
+
+TEST_F(Swaplane, VirtualDeviceAlreadyDefaultWithoutRecordIsRememberedAsSuch) {
+    PARLUNE_NEED_PULSE();
+    ASSERT_TRUE(client.setDefaultSink("parlune_01"));
+    auto set = swaplane("setplay");
+    EXPECT_EQ(set.exitCode, 0) << set.output;
+    EXPECT_TRUE(parlune::data::isParluneinPlayDeviceINI(iniPath()));
+    auto restore = swaplane("restoreplay");
+    EXPECT_EQ(restore.exitCode, 1) << restore.output;
+    EXPECT_EQ(client.defaultSinkName(), "parlune_01");
+}
+
+TEST_F(Swaplane, RestoringADeviceThatIsGoneLeavesTheDefaultAlone) {
+    PARLUNE_NEED_PULSE();
+    const int64_t module = client.loadModule("module-null-sink", "sink_name=swaplane_gone");
+    ASSERT_GE(module, 0);
+    ASSERT_TRUE(client.setDefaultSink("swaplane_gone"));
+    ASSERT_EQ(swaplane("setplay").exitCode, 0);
+    ASSERT_TRUE(client.unloadModule(static_cast<uint32_t>(module)));
+
+    auto restore = swaplane("restoreplay");
+    EXPECT_EQ(restore.exitCode, 1);
+    EXPECT_NE(restore.output.find("no longer exists"), std::string::npos) << restore.output;
+    EXPECT_EQ(client.defaultSinkName(), "parlune_01");
+}
+
+TEST_F(Swaplane, RefusesWithoutVirtualDeviceOrRecord) {
+    PARLUNE_NEED_PULSE();
+    auto restore = swaplane("restoreplay");  // nothing remembered yet
+    EXPECT_EQ(restore.exitCode, 1) << restore.output;
+    EXPECT_EQ(client.defaultSinkName(), "speaker");
+
+    parlune::vdev::removeVirtualDevice(client);
+    auto set = swaplane("setplay");
+    EXPECT_EQ(set.exitCode, 1) << set.output;
+    EXPECT_EQ(client.defaultSinkName(), "speaker");
+    EXPECT_FALSE(fs::exists(iniPath()));
+
+    EXPECT_EQ(runProgram({binPath("swaplane")}).exitCode, 2);
+    EXPECT_EQ(runProgram({binPath("swaplane"), "SETPLAY"}).exitCode, 2);
+}
