@@ -55,7 +55,8 @@ enum class OutputType : int {
     InProcess = 101,   // named test devices, see platform/audiolib/inprocess.h
 };
 
-enum class SpeakerMode : int { Default = 0, Raw = 1, Mono = 2 };
+// The mixer is mono; Stereo is only reported by driver info.
+enum class SpeakerMode : int { Default = 0, Raw = 1, Mono = 2, Stereo = 3 };
 
 // Sound modes (bit flags; values combine, e.g. kLoopNormal | kOpenUser = 0x402).
 using Mode = unsigned;
@@ -234,6 +235,7 @@ public:
 
 private:
     friend class System;
+    friend class DSP;
     std::shared_ptr<detail::GroupObject> object_;
 };
 

@@ -11,7 +11,8 @@
 // Clock: in Manual mode nothing moves until advance() is called; it then runs,
 // on the caller's thread and in time order, every capture chunk and mixer
 // block of every initialised in-process system that falls due. In RealTime
-// mode each system runs its own mixer thread paced at `speed` times real time.
+// mode one backend thread runs them, paced at `speed` times real time: it is
+// the mixer thread of every in-process system.
 //
 // Thread contract: configuration and clock calls from any thread (they
 // serialise on one lock); configure before the systems that use the devices

@@ -1,0 +1,215 @@
+// Real devices through the audio server: a mixer thread paced by a blocking
+// playback stream, and one capture thread per recording.
+#include <chrono>
+#include <thread>
+
+#include "platform/audiolib/internal.h"
+#include "platform/pulse/pulse_client.h"
+
+namespace parlune::audiolib::detail {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// Small device buffers keep the live chain's 50 ms target reachable: the
+// playback side holds about 40 ms, the capture side delivers every 10 ms.
+constexpr uint32_t kPlaybackBufferMs = 40;
+constexpr uint32_t kCaptureFragmentMs = 10;
+constexpr int kReopenIntervalMs = 1000;
+
+// Thread contract: start/update/stop on the control thread; the mixer thread
+// renders and writes. Streams cross between them only through atomics.
+class PulseOutput final : public Output {
+public:
+    PulseOutput(Mixer* mixer, std::string device, DeferredFailure* failures)
+        : mixer_(mixer), device_(std::move(device)), failures_(failures), block_(kMixerBlockFrames) {}
+    ~PulseOutput() override { stop(); }
+
+    Result start() override {
+        stream_ = openStream();
+        if (!stream_) return Result::OutputInit;
+        running_.store(true);
+        thread_ = std::thread([this] { run(); });
+        return Result::Ok;
+    }
+
+    // Frees a stream the mixer gave up, and offers a new one after a failure.
+    Result update() override {
+        delete retired_.exchange(nullptr);
+        if (!failed_.load() || replacement_.load()) return Result::Ok;
+        if (Clock::now() - lastReopen_ < std::chrono::milliseconds(kReopenIntervalMs)) return Result::Ok;
+        lastReopen_ = Clock::now();
+        if (auto stream = openStream()) replacement_.store(stream.release());
+        return Result::Ok;
+    }
+
+    void stop() override {
+        if (!running_.exchange(false)) return;
+        if (thread_.joinable()) thread_.join();
+        stream_.reset();
+        delete retired_.exchange(nullptr);
+        delete replacement_.exchange(nullptr);
+    }
+
+private:
+    std::unique_ptr<pulse::Stream> openStream() {
+        return pulse::Stream::open(pulse::StreamDirection::Playback, device_,
+                                   static_cast<uint32_t>(mixer_->rate()), 1,
+                                   pulse::StreamLatency{kPlaybackBufferMs, 0}, "Parlune mixer");
+    }
+
+    void run() {
+        const auto blockTime = std::chrono::nanoseconds(
+            static_cast<int64_t>(kMixerBlockFrames) * 1000000000LL / mixer_->rate());
+        auto deadline = Clock::now();
+        while (running_.load(std::memory_order_relaxed)) {
+            if (pulse::Stream* fresh = replacement_.exchange(nullptr)) {
+                if (!retired_.load()) retired_.store(stream_.release());
+                stream_.reset(fresh);
+                failed_.store(false);
+            }
+            mixer_->renderBlock(block_.data());
+            if (!failed_.load(std::memory_order_relaxed)) {
+                if (stream_->write(block_.data(), kMixerBlockFrames)) continue;
+                failed_.store(true);
+                failures_->post(Result::OutputInit, "the playback device failed; mixing goes on without it");
+                deadline = Clock::now();
+            }
+            // Without a device the mixer keeps time on its own.
+            deadline += blockTime;
+            std::this_thread::sleep_until(deadline);
+        }
+    }
+
+    Mixer* mixer_;
+    std::string device_;
+    DeferredFailure* failures_;
+    std::vector<float> block_;
+    std::unique_ptr<pulse::Stream> stream_;  // the mixer thread's, once started
+    std::atomic<pulse::Stream*> replacement_{nullptr};
+    std::atomic<pulse::Stream*> retired_{nullptr};
+    std::atomic<bool> failed_{false};
+    std::atomic<bool> running_{false};
+    Clock::time_point lastReopen_{};
+    std::thread thread_;
+};
+
+// Thread contract: created and stopped on the control thread; the capture
+// thread reads the stream and writes the target.
+class PulseRecorder final : public Recorder {
+public:
+    PulseRecorder(std::unique_ptr<pulse::Stream> stream, std::unique_ptr<RecordTarget> target,
+                  DeferredFailure* failures)
+        : stream_(std::move(stream)), target_(std::move(target)), failures_(failures) {
+        buffer_.resize(static_cast<size_t>(stream_->rate()) / 10 * stream_->channels());
+        recording_.store(true);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~PulseRecorder() override { stop(); }
+
+    bool recording() const override { return recording_.load(); }
+    unsigned position() const override { return target_->position(); }
+    void stop() override {
+        stopping_.store(true);
+        if (thread_.joinable()) thread_.join();
+        recording_.store(false);
+    }
+
+private:
+    void run() {
+        const size_t capacity = buffer_.size() / stream_->channels();
+        while (!stopping_.load(std::memory_order_relaxed)) {
+            long ready = stream_->readable();
+            if (ready < 0) {
+                failures_->post(Result::RecordFailed, "the capture device went away; recording stopped");
+                break;
+            }
+            if (ready == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                continue;
+            }
+            size_t count = std::min(static_cast<size_t>(ready), capacity);
+            if (!stream_->read(buffer_.data(), count)) {
+                failures_->post(Result::RecordFailed, "the capture device went away; recording stopped");
+                break;
+            }
+            if (!target_->write(buffer_.data(), count)) break;  // a one-shot recording is full
+        }
+        recording_.store(false);
+    }
+
+    std::unique_ptr<pulse::Stream> stream_;
+    std::unique_ptr<RecordTarget> target_;
+    DeferredFailure* failures_;
+    std::vector<float> buffer_;
+    std::atomic<bool> recording_{false};
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+class PulseBackend final : public DeviceBackend {
+public:
+    Result playbackDrivers(std::vector<DriverEntry>* out) override {
+        pulse::PulseClient client("Parlune", 2000);
+        if (!client.connected()) return Result::OutputInit;
+        collect(client.sinks(), client.defaultSinkName(), out);
+        return Result::Ok;
+    }
+
+    Result recordDrivers(std::vector<DriverEntry>* out) override {
+        pulse::PulseClient client("Parlune", 2000);
+        if (!client.connected()) return Result::OutputInit;
+        std::vector<pulse::DeviceInfo> sources;
+        for (auto& source : client.sources())
+            if (!source.isMonitor) sources.push_back(source);
+        collect(sources, client.defaultSourceName(), out);
+        return Result::Ok;
+    }
+
+    std::unique_ptr<Output> openOutput(Mixer* mixer, const DriverEntry& driver, DeferredFailure* failures,
+                                       Result* result) override {
+        *result = Result::Ok;
+        return std::make_unique<PulseOutput>(mixer, driver.device, failures);
+    }
+
+    std::unique_ptr<Recorder> openRecorder(const DriverEntry& driver, std::unique_ptr<RecordTarget> target,
+                                           DeferredFailure* failures, Result* result) override {
+        // The server converts the device's format to the sound's.
+        const SoundObject& sound = target->sound();
+        auto stream = pulse::Stream::open(pulse::StreamDirection::Record, driver.device,
+                                          static_cast<uint32_t>(sound.rate),
+                                          static_cast<uint8_t>(sound.channels),
+                                          pulse::StreamLatency{kCaptureFragmentMs, 0}, "Parlune capture");
+        if (!stream) {
+            *result = Result::RecordFailed;
+            return nullptr;
+        }
+        *result = Result::Ok;
+        return std::make_unique<PulseRecorder>(std::move(stream), std::move(target), failures);
+    }
+
+private:
+    // The default device first, then the others in server order.
+    static void collect(const std::vector<pulse::DeviceInfo>& devices, const std::string& defaultName,
+                        std::vector<DriverEntry>* out) {
+        out->clear();
+        auto entry = [](const pulse::DeviceInfo& d, bool isDefault) {
+            DriverEntry e;
+            e.name = d.description.empty() ? d.name : d.description;
+            e.device = d.name;
+            e.rate = static_cast<int>(d.rate);
+            e.channels = d.channels;
+            e.isDefault = isDefault;
+            return e;
+        };
+        for (auto& d : devices)
+            if (d.name == defaultName) out->push_back(entry(d, true));
+        for (auto& d : devices)
+            if (d.name != defaultName) out->push_back(entry(d, false));
+    }
+};
+}  // namespace
+
+std::unique_ptr<DeviceBackend> makePulseBackend() { return std::make_unique<PulseBackend>(); }
+
+}  // namespace parlune::audiolib::detail
