@@ -61,7 +61,8 @@ private:
 
 // Feedback delay. Output = dry * in + wet * line, where the line holds the
 // input delayed by `delay` plus its own output times `feedback`: an impulse
-// comes back at delay, 2 * delay, ... each repeat `feedback` times the last.
+// comes back at delay, 2 * delay, ... each repeat `feedback` times the last
+// (100 % is held just below unity so the loop stays stable).
 // Thread contract: process()/reset() on the mixer thread; parameters from any thread.
 class EchoUnit {
 public:

@@ -95,6 +95,13 @@ std::vector<std::function<AnyUnit()>> allUnitFactories() {
             return wrap("echo at full feedback", unit, 1000.0f, false);
         },
         [] { return wrap("chorus", std::make_shared<fx::ChorusUnit>(kRate), 1.0f); },
+        [] {
+            auto unit = std::make_shared<fx::ChorusUnit>(kRate);
+            unit->setParameterFloat(fx::ChorusUnit::kDepth, 100.0f);
+            unit->setParameterFloat(fx::ChorusUnit::kRate, 20.0f);
+            unit->setParameterFloat(fx::ChorusUnit::kMix, 100.0f);
+            return wrap("chorus at full depth and rate", unit, 1.0f);
+        },
         [] { return wrap("distortion", std::make_shared<fx::DistortionUnit>(kRate), 1.0f); },
         [] { return wrap("tremolo", std::make_shared<fx::TremoloUnit>(kRate), 1.0f); },
         [] {
