@@ -32,6 +32,7 @@ void printUsage(FILE* to) {
                  "  --mode human|cartoon    morph mode (default cartoon)\n"
                  "  --pitch P               pitch control (default 1)\n"
                  "  --formant F             formant control (default 1.5)\n"
+                 "  --list-presets          prints the preset names, one a line\n"
                  "  --help                  this text\n"
                  "A preset sets mode, pitch and formant; options after it override them.\n");
 }
@@ -121,6 +122,9 @@ int main(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
             printUsage(stdout);
+            return 0;
+        } else if (arg == "--list-presets") {
+            for (const auto& preset : parlune::ui::presets()) std::printf("%s\n", preset.name);
             return 0;
         } else if (arg == "--preset" || arg == "--mode" || arg == "--pitch" || arg == "--formant") {
             if (!hasValue) return fail(arg + " needs a value (see --help)");
