@@ -23,7 +23,7 @@ struct HumanMorphState {
 };
 
 // Every working array of one HumanMorph call, preallocated so the call itself
-// allocates nothing. About 1.4 MB: keep it static or on the heap, not on a
+// allocates nothing. About 1.6 MB: keep it static or on the heap, not on a
 // thread's stack.
 struct HumanWorkspace {
     double window[human::kWindowLength];  // the analysis window with non-finite samples read as 0

@@ -452,7 +452,7 @@ TEST(HumanMorph, PitchFollowsThePitchFactorOverManyBlocks) {
         const std::vector<float> input = test::voicedSignal(40 * kBlockLength, c.period);
         MorphRunner runner;
         const std::vector<float> out = tail(runner.run(input, c.q), 4 * kBlockLength);
-        ASSERT_TRUE(test::allFinite(out));
+        ASSERT_TRUE(runner.outputFinite);  // from the zero state at start on
         const double inputF0 = test::medianF0(input, kRate);
         const double outputF0 = test::medianF0(out, kRate, 50, 600);
         EXPECT_NEAR(outputF0 / (inputF0 / c.q), 1.0, c.tolerance)
