@@ -1,7 +1,6 @@
 #include "app/properties.h"
 
 #include <QCoreApplication>
-#include <QMutexLocker>
 #include <QThread>
 
 namespace parlune::app {
@@ -15,7 +14,7 @@ PropertyStore::PropertyStore(QObject* parent) : QObject(parent) {
 }
 
 void PropertyStore::setValue(const QString& name, const QVariant& value) {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     values_.insert(name, value);
     // The mirrors change under the same lock, so they never disagree with the
     // stored value for longer than one write.
@@ -30,7 +29,7 @@ void PropertyStore::setValue(const QString& name, const QVariant& value) {
 }
 
 QVariant PropertyStore::value(const QString& name) const {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     return values_.value(name);
 }
 
@@ -45,13 +44,13 @@ voice::MorphParams PropertyStore::morphSnapshot() const {
 
 namespace {
 
-QMutex storeMutex;
+std::mutex storeMutex;
 PropertyStore* applicationStore = nullptr;  // guarded by storeMutex
 
 }  // namespace
 
 PropertyStore& properties() {
-    QMutexLocker lock(&storeMutex);
+    std::lock_guard<std::mutex> lock(storeMutex);
     if (applicationStore) return *applicationStore;
     QCoreApplication* application = QCoreApplication::instance();
     if (!application) {
@@ -69,7 +68,7 @@ PropertyStore& properties() {
     }
     // A later application object gets a store of its own.
     QObject::connect(store, &QObject::destroyed, [store] {
-        QMutexLocker relock(&storeMutex);
+        std::lock_guard<std::mutex> relock(storeMutex);
         if (applicationStore == store) applicationStore = nullptr;
     });
     applicationStore = store;

@@ -9,12 +9,12 @@
 #pragma once
 
 #include <QHash>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QVariant>
 
 #include <atomic>
+#include <mutex>
 
 #include "voice/morph_params.h"
 
@@ -61,7 +61,7 @@ public:
     voice::MorphParams morphSnapshot() const;
 
 private:
-    mutable QMutex mutex_;
+    mutable std::mutex mutex_;  // a plain mutex: visible to the thread sanitizer
     QHash<QString, QVariant> values_;
     std::atomic<bool> cartoon_{false};
     std::atomic<float> pitch_{0.0f};
