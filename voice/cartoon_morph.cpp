@@ -1,5 +1,6 @@
 #include "voice/cartoon_morph.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -157,11 +158,10 @@ int LpcEnvelopeWarper(const float* input, const float* window, const float* warp
     static constexpr float kLowBinTaper[7] = {0.1f, 0.1f, 0.1f, 0.2f, 0.5f, 0.8f, 0.9f};
     for (int k = 0; k < 7; ++k) magnitude[k] *= kLowBinTaper[k];
 
-    float impulse[kImpulseLength];
-    zeroPhaseImpulse(magnitude, n, impulse);
+    // The zero-phase impulse, centred by swapping its halves (peak at n).
     float centred[kImpulseLength];
-    std::memcpy(centred, impulse + n, sizeof(float) * n);
-    std::memcpy(centred + n, impulse, sizeof(float) * n);
+    zeroPhaseImpulse(magnitude, n, centred);
+    std::swap_ranges(centred, centred + n, centred + n);
     float synthesis[64] = {};
     // The plain fit sometimes meets a reflection coefficient >= 1 and its
     // all-pole filter blows up (a whole block lost to the guard); the stable
