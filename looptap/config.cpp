@@ -1,0 +1,86 @@
+#include "looptap/config.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace parlune::looptap {
+namespace {
+
+// ASCII only: UTF-8 bytes of other characters stay as they are.
+std::string asciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::string asciiUpper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+bool contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+std::string DataFolder() {
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome && *dataHome) return std::string(dataHome) + "/Parlune/";
+    const char* home = std::getenv("HOME");
+    if (home && *home) return std::string(home) + "/.local/share/Parlune/";
+    return {};
+}
+
+std::string ReadPlaybackDeviceName() {
+    const std::string folder = DataFolder();
+    if (folder.empty()) return {};
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) {
+        std::filesystem::create_directories(folder, error);
+        if (!std::filesystem::is_directory(folder, error)) return {};
+    }
+    std::FILE* file = std::fopen((folder + "config.ini").c_str(), "rb");
+    if (!file) return {};
+    std::string line;
+    int c;
+    while (line.size() < kMaxLineChars && (c = std::fgetc(file)) != EOF) {
+        line.push_back(static_cast<char>(c));
+        if (c == '\n') break;
+    }
+    std::fclose(file);
+    // The name ends at a terminator, as the program's text would.
+    line = line.substr(0, line.find('\0'));
+    if (!line.empty() && line.back() == '\n') {
+        line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // a line end written as CR LF
+    }
+    return line.substr(0, kNameChars);
+}
+
+int ChoosePlaybackDevice(const DeviceNames& names, const std::string& wanted, bool* firstStart) {
+    int firstSuitable = -1;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (!names[i]) continue;
+        const std::string lower = asciiLower(*names[i]);
+        if (contains(lower, "virtual") || contains(lower, "fake") || contains(lower, "parlune"))
+            continue;
+        if (firstSuitable < 0) firstSuitable = static_cast<int>(i);
+        if (firstStart) *firstStart = false;
+        if (contains(*names[i], wanted.c_str())) return static_cast<int>(i);
+    }
+    return firstSuitable;
+}
+
+int ChooseCaptureDevice(const DeviceNames& names) {
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (!names[i] || !contains(*names[i], "Parlune")) continue;
+        if (contains(asciiUpper(*names[i]), "MIDI")) continue;
+        return static_cast<int>(i);
+    }
+    return -1;
+}
+
+}  // namespace parlune::looptap

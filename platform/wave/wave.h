@@ -1,0 +1,135 @@
+// The wave interface Looptap is written against: numbered capture and playback
+// devices with capabilities, open with a callback thread, prepared headers
+// queued in order, start, reset, close, result codes with texts. Each open
+// device runs on a pulse stream driven by an I/O thread of its own, which
+// fills (capture) or drains (playback) the queued headers one after another
+// and posts kMsgInData / kMsgOutDone with (handle, header) to the callback
+// thread (see worker_thread.h).
+//
+// Thread contract: every call may come from any thread; calls on one handle
+// must not overlap with its close. The device I/O threads never allocate, log
+// or hold a lock that a caller keeps for long.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace parlune::wave {
+
+using Result = uint32_t;
+enum : Result {
+    kOk = 0,
+    kError = 1,
+    kBadDeviceId = 2,
+    kNotEnabled = 3,
+    kAllocated = 4,
+    kInvalidHandle = 5,
+    kNoDriver = 6,
+    kNoMemory = 7,
+    kNotSupported = 8,
+    kBadErrorNumber = 9,
+    kInvalidFlag = 10,
+    kInvalidParam = 11,
+    kBadFormat = 32,
+    kStillPlaying = 33,
+    kUnprepared = 34,
+};
+
+// Longest error text, terminator included, that the error-text calls write.
+constexpr size_t kMaxErrorText = 128;
+
+constexpr uint16_t kFormatPcm = 1;
+struct Format {
+    uint16_t formatTag = kFormatPcm;
+    uint16_t channels = 2;
+    uint32_t samplesPerSec = 44100;
+    uint32_t avgBytesPerSec = 176400;
+    uint16_t blockAlign = 4;
+    uint16_t bitsPerSample = 16;
+    uint16_t extraSize = 0;
+};
+
+enum HeaderFlag : uint32_t {
+    kHeaderDone = 0x01,
+    kHeaderPrepared = 0x02,
+    kHeaderInQueue = 0x10,
+};
+struct Header {
+    char* data = nullptr;
+    uint32_t bufferLength = 0;
+    uint32_t bytesRecorded = 0;  // capture: valid bytes when done
+    uintptr_t user = 0;
+    uint32_t flags = 0;
+    Header* next = nullptr;  // the device's queue; owned by the layer while queued
+};
+
+// Device names hold 31 bytes and a terminator, as the capability records do.
+constexpr size_t kNameBytes = 32;
+struct InCaps {
+    char name[kNameBytes] = {};
+    uint16_t channels = 0;
+};
+struct OutCaps {
+    char name[kNameBytes] = {};
+    uint16_t channels = 0;
+};
+// The first 31 bytes of a device description: the name the caps carry. Cut
+// byte-wise, so UTF-8 text may be cut inside a character.
+std::string capsName(const std::string& description);
+
+struct InDevice;
+struct OutDevice;
+using InHandle = InDevice*;
+using OutHandle = OutDevice*;
+
+// Open flags: where completions go.
+constexpr uint32_t kCallbackNull = 0x00000;    // none: poll kHeaderDone
+constexpr uint32_t kCallbackThread = 0x20000;  // callback = the worker thread's id
+
+// Messages posted to the callback thread: wParam = handle, lParam = header
+// (open and close carry no header).
+constexpr uint32_t kMsgOutOpen = 0x3BB;
+constexpr uint32_t kMsgOutClose = 0x3BC;
+constexpr uint32_t kMsgOutDone = 0x3BD;
+constexpr uint32_t kMsgInOpen = 0x3BE;
+constexpr uint32_t kMsgInClose = 0x3BF;
+constexpr uint32_t kMsgInData = 0x3C0;
+constexpr uint32_t kMsgUser = 0x400;
+
+// Capture devices are the server's sources that are not monitors; playback
+// devices are its sinks; both in server order. The counts take a fresh look
+// at the server; caps and open use the list of the last count (taking one
+// first if there was none), so indices stay those the caller counted.
+unsigned inGetNumDevs();
+Result inGetDevCaps(unsigned deviceId, InCaps* caps);
+Result inOpen(InHandle* handle, unsigned deviceId, const Format* format, uintptr_t callback,
+              uintptr_t instance, uint32_t flags);
+Result inPrepareHeader(InHandle handle, Header* header);
+Result inUnprepareHeader(InHandle handle, Header* header);
+Result inAddBuffer(InHandle handle, Header* header);
+Result inStart(InHandle handle);
+Result inStop(InHandle handle);
+// Stops capture and hands every queued header back as done, in order.
+Result inReset(InHandle handle);
+// kStillPlaying while headers are queued.
+Result inClose(InHandle handle);
+Result inGetErrorText(Result error, char* text, size_t size);
+
+unsigned outGetNumDevs();
+Result outGetDevCaps(unsigned deviceId, OutCaps* caps);
+Result outOpen(OutHandle* handle, unsigned deviceId, const Format* format, uintptr_t callback,
+               uintptr_t instance, uint32_t flags);
+Result outPrepareHeader(OutHandle handle, Header* header);
+Result outUnprepareHeader(OutHandle handle, Header* header);
+// Queues a header; playback starts with the first one.
+Result outWrite(OutHandle handle, Header* header);
+Result outReset(OutHandle handle);
+Result outClose(OutHandle handle);
+Result outGetErrorText(Result error, char* text, size_t size);
+
+// Buffering asked of the server on top of the queued headers.
+constexpr uint32_t kRecordFragmentMs = 10;
+constexpr uint32_t kPlaybackTargetMs = 30;
+
+}  // namespace parlune::wave

@@ -1,0 +1,387 @@
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "platform/pulse/pulse_client.h"
+#include "platform/wave/wave.h"
+#include "platform/wave/worker_thread.h"
+
+namespace parlune::wave {
+
+// One open device: its stream, its queue of headers (linked through
+// Header::next) and the I/O thread that serves the queue.
+struct DeviceBase {
+    bool capture = false;
+    std::unique_ptr<pulse::Stream> stream;
+    Format format;
+    ThreadId callbackThread = 0;  // 0: no messages
+
+    std::mutex mutex;
+    std::condition_variable wake;  // the I/O thread waits for headers or the end
+    std::condition_variable idle;  // reset and stop wait for the header in hand
+    Header* head = nullptr;
+    Header* tail = nullptr;
+    bool started = false;  // capture only: playback runs while headers are queued
+    bool busy = false;     // the I/O thread is filling or draining `head`
+    bool quit = false;
+    bool streamFailed = false;
+
+    std::vector<float> frames;  // conversion space, kChunkFrames frames
+    std::thread io;
+};
+struct InDevice : DeviceBase {};
+struct OutDevice : DeviceBase {};
+
+namespace {
+
+constexpr size_t kChunkFrames = 256;
+
+struct DeviceEntry {
+    std::string serverName;
+    std::string description;
+    uint8_t channels = 0;
+};
+
+std::mutex directoryMutex;
+std::vector<DeviceEntry> captureDevices, playbackDevices;
+bool captureListed = false, playbackListed = false;
+
+std::mutex liveMutex;
+std::set<const DeviceBase*> liveDevices;
+
+void listDevices(bool capture) {
+    std::vector<DeviceEntry> entries;
+    pulse::PulseClient client("Parlune wave", 2000);
+    if (client.connected()) {
+        for (const auto& info : capture ? client.sources() : client.sinks()) {
+            if (capture && info.isMonitor) continue;
+            entries.push_back({info.name, info.description, info.channels});
+        }
+    }
+    std::lock_guard<std::mutex> lock(directoryMutex);
+    (capture ? captureDevices : playbackDevices) = std::move(entries);
+    (capture ? captureListed : playbackListed) = true;
+}
+
+bool findDevice(bool capture, unsigned deviceId, DeviceEntry* entry) {
+    bool listed;
+    {
+        std::lock_guard<std::mutex> lock(directoryMutex);
+        listed = capture ? captureListed : playbackListed;
+    }
+    if (!listed) listDevices(capture);
+    std::lock_guard<std::mutex> lock(directoryMutex);
+    const auto& devices = capture ? captureDevices : playbackDevices;
+    if (deviceId >= devices.size()) return false;
+    *entry = devices[deviceId];
+    return true;
+}
+
+bool isLive(const DeviceBase* device) {
+    std::lock_guard<std::mutex> lock(liveMutex);
+    return device && liveDevices.count(device) != 0;
+}
+
+bool formatSupported(const Format& f) {
+    return f.formatTag == kFormatPcm && f.bitsPerSample == 16 && f.channels >= 1 &&
+           f.channels <= 8 && f.samplesPerSec >= 1000 && f.samplesPerSec <= 384000 &&
+           f.blockAlign == f.channels * f.bitsPerSample / 8 &&
+           f.avgBytesPerSec == f.samplesPerSec * f.blockAlign;
+}
+
+void notify(DeviceBase& d, uint32_t message, Header* header) {
+    if (d.callbackThread != 0)
+        postThreadMessage(d.callbackThread, message, reinterpret_cast<uintptr_t>(&d),
+                          reinterpret_cast<uintptr_t>(header));
+}
+
+// Caller holds d.mutex.
+Header* popHead(DeviceBase& d) {
+    Header* h = d.head;
+    d.head = h->next;
+    if (!d.head) d.tail = nullptr;
+    h->next = nullptr;
+    h->flags = (h->flags | kHeaderDone) & ~kHeaderInQueue;
+    return h;
+}
+
+void toSamples(const float* in, size_t count, char* out) {
+    for (size_t i = 0; i < count; ++i) {
+        const float scaled = std::nearbyint(in[i] * 32768.0f);
+        const int16_t v = static_cast<int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
+        std::memcpy(out + 2 * i, &v, 2);
+    }
+}
+
+void toFloats(const char* in, size_t count, float* out) {
+    for (size_t i = 0; i < count; ++i) {
+        int16_t v;
+        std::memcpy(&v, in + 2 * i, 2);
+        out[i] = static_cast<float>(v) / 32768.0f;
+    }
+}
+
+// Moves one header's frames through the stream, a chunk at a time.
+bool transfer(DeviceBase& d, Header* h) {
+    const size_t channels = d.format.channels;
+    const size_t total = h->bufferLength / d.format.blockAlign;
+    for (size_t done = 0; done < total;) {
+        const size_t n = std::min(kChunkFrames, total - done);
+        char* bytes = h->data + done * d.format.blockAlign;
+        if (d.capture) {
+            if (!d.stream->read(d.frames.data(), n)) return false;
+            toSamples(d.frames.data(), n * channels, bytes);
+        } else {
+            toFloats(bytes, n * channels, d.frames.data());
+            if (!d.stream->write(d.frames.data(), n)) return false;
+        }
+        done += n;
+    }
+    if (d.capture) h->bytesRecorded = static_cast<uint32_t>(total * d.format.blockAlign);
+    return true;
+}
+
+void serve(DeviceBase& d) {
+    // While capture is stopped or has no header, the stream is read and the
+    // sound dropped, so a later start begins with current sound.
+    const size_t discardFrames = std::min<size_t>(kChunkFrames, d.format.samplesPerSec / 200);
+    std::unique_lock<std::mutex> lock(d.mutex);
+    while (!d.quit) {
+        if (d.streamFailed) {
+            d.wake.wait(lock, [&] { return d.quit; });
+            break;
+        }
+        if (!d.head || (d.capture && !d.started)) {
+            if (!d.capture) {
+                d.wake.wait(lock, [&] { return d.quit || d.head; });
+                continue;
+            }
+            lock.unlock();
+            const bool ok = d.stream->read(d.frames.data(), discardFrames);
+            lock.lock();
+            if (!ok) d.streamFailed = true;
+            continue;
+        }
+        Header* h = d.head;
+        d.busy = true;
+        lock.unlock();
+        const bool ok = transfer(d, h);
+        lock.lock();
+        d.busy = false;
+        if (ok)
+            notify(d, d.capture ? kMsgInData : kMsgOutDone, popHead(d));
+        else
+            d.streamFailed = true;  // the header stays queued until reset
+        d.idle.notify_all();
+    }
+}
+
+template <typename Handle>
+Result open(bool capture, Handle* handle, unsigned deviceId, const Format* format,
+            uintptr_t callback, uint32_t flags) {
+    if (!handle || !format) return kInvalidParam;
+    *handle = nullptr;
+    if (flags != kCallbackNull && flags != kCallbackThread) return kInvalidFlag;
+    if (flags == kCallbackThread && callback == 0) return kInvalidParam;
+    if (!formatSupported(*format)) return kBadFormat;
+    DeviceEntry entry;
+    if (!findDevice(capture, deviceId, &entry)) return kBadDeviceId;
+
+    pulse::StreamLatency latency;
+    latency.targetMs = capture ? kRecordFragmentMs : kPlaybackTargetMs;
+    auto stream = pulse::Stream::open(
+        capture ? pulse::StreamDirection::Record : pulse::StreamDirection::Playback,
+        entry.serverName, format->samplesPerSec, static_cast<uint8_t>(format->channels), latency,
+        capture ? "Wave capture" : "Wave playback");
+    if (!stream) return kNoDriver;
+
+    auto device = std::make_unique<std::remove_pointer_t<Handle>>();
+    device->capture = capture;
+    device->stream = std::move(stream);
+    device->format = *format;
+    device->callbackThread = flags == kCallbackThread ? static_cast<ThreadId>(callback) : 0;
+    device->frames.assign(kChunkFrames * format->channels, 0.0f);
+    DeviceBase* d = device.get();
+    d->io = std::thread([d] { serve(*d); });
+    {
+        std::lock_guard<std::mutex> lock(liveMutex);
+        liveDevices.insert(d);
+    }
+    *handle = device.release();
+    notify(*d, capture ? kMsgInOpen : kMsgOutOpen, nullptr);
+    return kOk;
+}
+
+Result prepare(DeviceBase* d, Header* h) {
+    if (!isLive(d)) return kInvalidHandle;
+    if (!h || !h->data) return kInvalidParam;
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (h->flags & kHeaderInQueue) return kStillPlaying;
+    h->flags |= kHeaderPrepared;
+    return kOk;
+}
+
+Result unprepare(DeviceBase* d, Header* h) {
+    if (!isLive(d)) return kInvalidHandle;
+    if (!h) return kInvalidParam;
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (h->flags & kHeaderInQueue) return kStillPlaying;
+    h->flags &= ~kHeaderPrepared;
+    return kOk;
+}
+
+Result enqueue(DeviceBase* d, Header* h) {
+    if (!isLive(d)) return kInvalidHandle;
+    if (!h || !h->data || h->bufferLength < d->format.blockAlign) return kInvalidParam;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        if (!(h->flags & kHeaderPrepared)) return kUnprepared;
+        if (h->flags & kHeaderInQueue) return kStillPlaying;
+        h->flags = (h->flags & ~kHeaderDone) | kHeaderInQueue;
+        h->bytesRecorded = 0;
+        h->next = nullptr;
+        if (d->tail)
+            d->tail->next = h;
+        else
+            d->head = h;
+        d->tail = h;
+    }
+    d->wake.notify_one();
+    return kOk;
+}
+
+Result reset(DeviceBase* d) {
+    if (!isLive(d)) return kInvalidHandle;
+    std::unique_lock<std::mutex> lock(d->mutex);
+    d->started = false;
+    d->idle.wait(lock, [&] { return !d->busy; });
+    while (d->head) notify(*d, d->capture ? kMsgInData : kMsgOutDone, popHead(*d));
+    return kOk;
+}
+
+Result close(DeviceBase* d) {
+    if (!isLive(d)) return kInvalidHandle;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        if (d->head) return kStillPlaying;
+        d->quit = true;
+    }
+    d->wake.notify_all();
+    d->io.join();
+    {
+        std::lock_guard<std::mutex> lock(liveMutex);
+        liveDevices.erase(d);
+    }
+    notify(*d, d->capture ? kMsgInClose : kMsgOutClose, nullptr);
+    if (d->capture)
+        delete static_cast<InDevice*>(d);
+    else
+        delete static_cast<OutDevice*>(d);
+    return kOk;
+}
+
+struct ErrorText {
+    Result code;
+    const char* text;
+};
+constexpr ErrorText kErrorTexts[] = {
+    {kOk, "The operation succeeded."},
+    {kError, "An unexpected error occurred."},
+    {kBadDeviceId, "No device carries this number."},
+    {kNotEnabled, "The device is not enabled."},
+    {kAllocated, "The device is already in use."},
+    {kInvalidHandle, "The device handle is not that of an open device."},
+    {kNoDriver, "The audio server or the device cannot be reached."},
+    {kNoMemory, "There is not enough memory for this operation."},
+    {kNotSupported, "This operation is not supported."},
+    {kBadErrorNumber, "This result code has no text."},
+    {kInvalidFlag, "An unknown flag was given."},
+    {kInvalidParam, "A parameter is missing or out of range."},
+    {kBadFormat, "The device cannot open this wave format."},
+    {kStillPlaying, "Buffers are still queued on the device."},
+    {kUnprepared, "The buffer header has not been prepared."},
+};
+
+Result errorText(Result error, char* text, size_t size) {
+    if (!text || size == 0) return kInvalidParam;
+    for (const auto& entry : kErrorTexts) {
+        if (entry.code == error) {
+            std::snprintf(text, size, "%s", entry.text);
+            return kOk;
+        }
+    }
+    text[0] = '\0';
+    return kBadErrorNumber;
+}
+
+}  // namespace
+
+std::string capsName(const std::string& description) {
+    return description.substr(0, kNameBytes - 1);
+}
+
+template <typename Caps>
+static Result getCaps(bool capture, unsigned deviceId, Caps* caps) {
+    if (!caps) return kInvalidParam;
+    DeviceEntry entry;
+    if (!findDevice(capture, deviceId, &entry)) return kBadDeviceId;
+    *caps = Caps{};
+    const std::string name = capsName(entry.description);
+    std::memcpy(caps->name, name.data(), name.size());
+    caps->channels = entry.channels;
+    return kOk;
+}
+
+static unsigned countDevices(bool capture) {
+    listDevices(capture);
+    std::lock_guard<std::mutex> lock(directoryMutex);
+    return static_cast<unsigned>((capture ? captureDevices : playbackDevices).size());
+}
+
+unsigned inGetNumDevs() { return countDevices(true); }
+Result inGetDevCaps(unsigned deviceId, InCaps* caps) { return getCaps(true, deviceId, caps); }
+Result inOpen(InHandle* handle, unsigned deviceId, const Format* format, uintptr_t callback,
+              uintptr_t /*instance*/, uint32_t flags) {
+    return open(true, handle, deviceId, format, callback, flags);
+}
+Result inPrepareHeader(InHandle handle, Header* header) { return prepare(handle, header); }
+Result inUnprepareHeader(InHandle handle, Header* header) { return unprepare(handle, header); }
+Result inAddBuffer(InHandle handle, Header* header) { return enqueue(handle, header); }
+Result inStart(InHandle handle) {
+    if (!isLive(handle)) return kInvalidHandle;
+    std::lock_guard<std::mutex> lock(handle->mutex);
+    handle->started = true;
+    return kOk;
+}
+Result inStop(InHandle handle) {
+    if (!isLive(handle)) return kInvalidHandle;
+    std::unique_lock<std::mutex> lock(handle->mutex);
+    handle->started = false;
+    handle->idle.wait(lock, [&] { return !handle->busy; });
+    return kOk;
+}
+Result inReset(InHandle handle) { return reset(handle); }
+Result inClose(InHandle handle) { return close(handle); }
+Result inGetErrorText(Result error, char* text, size_t size) { return errorText(error, text, size); }
+
+unsigned outGetNumDevs() { return countDevices(false); }
+Result outGetDevCaps(unsigned deviceId, OutCaps* caps) { return getCaps(false, deviceId, caps); }
+Result outOpen(OutHandle* handle, unsigned deviceId, const Format* format, uintptr_t callback,
+               uintptr_t /*instance*/, uint32_t flags) {
+    return open(false, handle, deviceId, format, callback, flags);
+}
+Result outPrepareHeader(OutHandle handle, Header* header) { return prepare(handle, header); }
+Result outUnprepareHeader(OutHandle handle, Header* header) { return unprepare(handle, header); }
+Result outWrite(OutHandle handle, Header* header) { return enqueue(handle, header); }
+Result outReset(OutHandle handle) { return reset(handle); }
+Result outClose(OutHandle handle) { return close(handle); }
+Result outGetErrorText(Result error, char* text, size_t size) { return errorText(error, text, size); }
+
+}  // namespace parlune::wave

@@ -1,0 +1,211 @@
+// Looptap on the private audio server, through its two exports: sound played
+// into the virtual device arrives on the speaker named in config.ini, starts
+// and stops repeat cleanly, and the pass-through latency is measured.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "companions/virtual_device.h"
+#include "looptap/looptap.h"
+#include "platform/pulse/pulse_client.h"
+#include "tests/support/test_support.h"
+
+namespace pulse = parlune::pulse;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kRate = 48000;
+
+int threadCount() {
+    int count = 0;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(tasks))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(tasks);
+    }
+    return count;
+}
+
+// Plays `signal` (mono) into `sink` while recording each source for `seconds`.
+std::vector<std::vector<float>> playAndRecord(const std::string& sink, const std::vector<float>& signal,
+                                              const std::vector<std::string>& sources, double seconds) {
+    pulse::StreamLatency recordLatency;
+    recordLatency.targetMs = 10;
+    std::vector<std::unique_ptr<pulse::Stream>> records;
+    for (const auto& source : sources) {
+        records.push_back(pulse::Stream::open(pulse::StreamDirection::Record, source, kRate, 1,
+                                              recordLatency, "looptap test capture"));
+        if (!records.back()) return {};
+    }
+    auto player = pulse::Stream::open(pulse::StreamDirection::Playback, sink, kRate, 1, pulse::StreamLatency{},
+                                      "looptap test signal");
+    if (!player) return {};
+    std::thread writer([&] {
+        player->write(signal.data(), signal.size());
+        player->drain();
+    });
+    const size_t total = static_cast<size_t>(seconds * kRate), chunk = kRate / 100;
+    std::vector<std::vector<float>> recorded(sources.size());
+    std::vector<float> part(chunk);
+    while (recorded[0].size() < total) {
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (!records[i]->read(part.data(), chunk)) break;
+            recorded[i].insert(recorded[i].end(), part.begin(), part.end());
+        }
+    }
+    writer.join();
+    return recorded;
+}
+
+std::vector<float> fadedTone(double seconds, double hz) {
+    auto tone = parlune::test::sine(static_cast<int>(seconds * kRate), hz, kRate, 0.5);
+    const size_t fade = kRate / 50;
+    for (size_t i = 0; i < fade; ++i) {
+        tone[i] *= static_cast<float>(i) / fade;
+        tone[tone.size() - 1 - i] *= static_cast<float>(i) / fade;
+    }
+    return tone;
+}
+
+long onset(const std::vector<float>& x, float threshold) {
+    for (size_t i = 0; i < x.size(); ++i)
+        if (std::fabs(x[i]) > threshold) return static_cast<long>(i);
+    return -1;
+}
+
+class LooptapOnServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PARLUNE_NEED_PULSE();
+        char pattern[] = "/tmp/looptap-data.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dataHome_ = pattern;
+        setenv("XDG_DATA_HOME", dataHome_.c_str(), 1);
+        client_ = std::make_unique<pulse::PulseClient>("looptap test");
+        ASSERT_TRUE(client_->connected());
+        const auto outcome = parlune::vdev::ensureVirtualDevice(*client_);
+        ASSERT_TRUE(outcome.ok) << outcome.message;
+    }
+    void TearDown() override {
+        StopPlaying();
+        if (client_) parlune::vdev::removeVirtualDevice(*client_);
+        if (!dataHome_.empty()) fs::remove_all(dataHome_);
+    }
+    void writeConfig(const std::string& name) {
+        fs::create_directories(dataHome_ + "/Parlune");
+        std::ofstream(dataHome_ + "/Parlune/config.ini", std::ios::binary) << name;
+    }
+    int streamsNamed(const std::string& mediaName) {
+        int count = 0;
+        for (const auto& s : client_->sinkInputs()) count += s.mediaName == mediaName;
+        for (const auto& s : client_->sourceOutputs()) count += s.mediaName == mediaName;
+        return count;
+    }
+
+    std::string dataHome_;
+    std::unique_ptr<pulse::PulseClient> client_;
+};
+
+}  // namespace
+
+TEST_F(LooptapOnServer, SoundIntoTheVirtualDeviceArrivesOnTheConfiguredSpeakerOnly) {
+    struct Case {
+        const char* config;
+        const char* heard;
+        const char* silent;
+    } cases[] = {{"Headphones", "headphones.monitor", "speaker.monitor"},
+                 {"Speaker", "speaker.monitor", "headphones.monitor"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.config);
+        writeConfig(c.config);
+        StartPlaying();  // the second round replaces the running pipe
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto recorded =
+            playAndRecord("parlune_01", fadedTone(1.2, 440.0), {c.heard, c.silent}, 1.8);
+        ASSERT_EQ(recorded.size(), 2u);
+        EXPECT_GT(parlune::test::rms(recorded[0]), 0.1);
+        EXPECT_NEAR(parlune::test::medianF0(recorded[0], kRate), 440.0, 5.0);
+        EXPECT_LT(parlune::test::rms(recorded[1]), 0.001);
+    }
+}
+
+TEST_F(LooptapOnServer, RepeatedStartsKeepOnePipeAndStopsReleaseEverything) {
+    writeConfig("Speaker");
+    const int threadsBefore = threadCount();
+    // Sound keeps flowing, so every stop finds the worker threads busy.
+    std::atomic<bool> playing{true};
+    std::thread background([&] {
+        auto player = pulse::Stream::open(pulse::StreamDirection::Playback, "parlune_01", kRate, 1,
+                                          pulse::StreamLatency{}, "looptap test signal");
+        const auto tone = parlune::test::sine(kRate / 10, 300.0, kRate, 0.3);
+        while (player && playing) player->write(tone.data(), tone.size());
+    });
+    const int threadsWithPlayer = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return threadCount();
+    }();
+    for (int round = 0; round < 2; ++round) {
+        StartPlaying();
+        StartPlaying();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(streamsNamed("Wave capture"), 1);
+        EXPECT_EQ(streamsNamed("Wave playback"), 1);
+        StopPlaying();
+        StopPlaying();
+        EXPECT_EQ(streamsNamed("Wave capture"), 0);
+        EXPECT_EQ(streamsNamed("Wave playback"), 0);
+        EXPECT_EQ(threadCount(), threadsWithPlayer);
+    }
+    playing = false;
+    background.join();
+    EXPECT_EQ(threadCount(), threadsBefore);
+}
+
+TEST_F(LooptapOnServer, WithoutTheVirtualDeviceTheProcessEndsWithExitCodeOne) {
+    parlune::vdev::removeVirtualDevice(*client_);
+    for (const auto& source : client_->sources())
+        if (source.description.find("Parlune") != std::string::npos)
+            GTEST_SKIP() << "another capture device carries the product name: " << source.description;
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(StartPlaying(), ::testing::ExitedWithCode(1), "");
+}
+
+// Prints the delay from the virtual device to the speaker: a short burst is
+// recorded on both monitors at once and the onsets compared. Looptap's own
+// share is six 512-frame buffers on each side plus the ring's fill.
+TEST_F(LooptapOnServer, PassThroughLatencyIsPrinted) {
+    writeConfig("Speaker");
+    StartPlaying();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::vector<float> burst(kRate, 0.0f);
+    const auto click = parlune::test::sine(kRate / 200, 1000.0, kRate, 0.8);
+    std::copy(click.begin(), click.end(), burst.begin() + kRate * 3 / 10);
+
+    std::vector<double> latenciesMs;
+    for (int run = 0; run < 7; ++run) {
+        const auto recorded =
+            playAndRecord("parlune_01", burst, {"parlune_01.monitor", "speaker.monitor"}, 1.2);
+        ASSERT_EQ(recorded.size(), 2u);
+        const long sent = onset(recorded[0], 0.2f), heard = onset(recorded[1], 0.2f);
+        ASSERT_GE(sent, 0) << "run " << run;
+        ASSERT_GT(heard, sent) << "run " << run;
+        latenciesMs.push_back(1000.0 * (heard - sent) / kRate);
+        std::printf("pass-through latency run %d: %.1f ms\n", run, latenciesMs.back());
+    }
+    std::sort(latenciesMs.begin(), latenciesMs.end());
+    const double bufferMs = 1000.0 * 512 / 44100;
+    std::printf("pass-through latency: median %.1f ms, min %.1f ms, max %.1f ms over %zu runs\n",
+                latenciesMs[latenciesMs.size() / 2], latenciesMs.front(), latenciesMs.back(),
+                latenciesMs.size());
+    std::printf("budget at 44.1 kHz: buffer %.1f ms, six per side %.1f ms, ring of twelve %.1f ms\n",
+                bufferMs, 6 * bufferMs, 12 * bufferMs);
+}

@@ -1,0 +1,161 @@
+// The ring of twelve blocks between capture and playback, driven through the
+// pipe's two callbacks as the worker threads drive them.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "looptap/pipe.h"
+
+using parlune::looptap::CBuffer;
+using parlune::looptap::CPipe;
+
+namespace {
+
+constexpr int kFrames = 16;
+constexpr int kBytes = kFrames * 4;  // 16-bit stereo
+
+// A pipe whose ring is ready and which runs, with no device behind it.
+struct RunningPipe {
+    RunningPipe() {
+        pipe.m_out.SetBufferFrames(kFrames);
+        pipe.ResetRing();
+        pipe.m_running = true;
+    }
+    // Captures one block whose every byte is `mark`.
+    int capture(unsigned char mark) {
+        std::vector<char> bytes(kBytes, static_cast<char>(mark));
+        CBuffer block(bytes.data(), kBytes);
+        return CPipe::InputCallback(&block, &pipe);
+    }
+    // Plays one block into `bytes` (left as it was when nothing comes).
+    int play(std::vector<char>& bytes) {
+        CBuffer block(bytes.data(), kBytes);
+        return CPipe::OutputCallback(&block, &pipe);
+    }
+    CPipe pipe;
+};
+
+bool uniform(const std::vector<char>& bytes, unsigned char mark) {
+    for (char b : bytes)
+        if (static_cast<unsigned char>(b) != mark) return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(LooptapRing, AFullRingDropsNewBlocksAndKeepsTheOldOnes) {
+    RunningPipe p;
+    for (int i = 0; i < 12; ++i) ASSERT_EQ(p.capture(static_cast<unsigned char>(i + 1)), 1) << i;
+    EXPECT_EQ(p.pipe.m_writeIndex, 0);  // wrapped
+    EXPECT_EQ(p.capture(99), 0);        // dropped
+    EXPECT_EQ(p.capture(98), 0);
+    EXPECT_EQ(p.pipe.m_written, 12);
+
+    std::vector<char> out(kBytes);
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_EQ(p.play(out), 1);
+        EXPECT_TRUE(uniform(out, static_cast<unsigned char>(i + 1))) << i;
+    }
+    // Room again: capture goes on where it was.
+    EXPECT_EQ(p.capture(13), 1);
+    ASSERT_EQ(p.play(out), 1);
+    EXPECT_TRUE(uniform(out, 13));
+}
+
+TEST(LooptapRing, AnEmptyRingLeavesThePlaybackBlockAsItWasSoItIsPlayedAgain) {
+    RunningPipe p;
+    for (int i = 0; i < 6; ++i) ASSERT_EQ(p.capture(static_cast<unsigned char>(10 + i)), 1);
+    std::vector<char> out(kBytes);
+    for (int i = 0; i < 6; ++i) ASSERT_EQ(p.play(out), 1);
+    EXPECT_TRUE(uniform(out, 15));
+    EXPECT_EQ(p.play(out), 0);
+    EXPECT_TRUE(uniform(out, 15));
+    EXPECT_EQ(p.pipe.m_readIndex, 6);
+}
+
+TEST(LooptapRing, BlocksPassInOrderAcrossManyWrapsOfBothIndices) {
+    RunningPipe p;
+    std::vector<char> out(kBytes);
+    unsigned char next = 0, expected = 0;
+    for (int i = 0; i < 6; ++i) ASSERT_EQ(p.capture(next++), 1);
+    for (int round = 0; round < 40; ++round) {
+        // Uneven bursts on both sides, so the indices wrap at different times.
+        for (int i = 0; i < round % 5; ++i) ASSERT_EQ(p.capture(next++), 1);
+        for (int i = 0; i < round % 4; ++i) {
+            if (p.play(out) == 1) EXPECT_TRUE(uniform(out, expected++));
+        }
+        ASSERT_LT(p.pipe.m_writeIndex, 12);
+        ASSERT_LT(p.pipe.m_readIndex, 12);
+    }
+    while (p.play(out) == 1) EXPECT_TRUE(uniform(out, expected++));
+    EXPECT_EQ(expected, next);
+    EXPECT_GT(p.pipe.m_written, 24);
+}
+
+TEST(LooptapRing, NothingIsStoredOrPlayedWhileThePipeIsNotRunning) {
+    RunningPipe p;
+    p.pipe.m_running = false;
+    EXPECT_EQ(p.capture(7), 1);  // not wanted, not an error
+    EXPECT_EQ(p.pipe.m_written, 0);
+    std::vector<char> out(kBytes, 0x55);
+    EXPECT_EQ(p.play(out), 0);
+    EXPECT_TRUE(uniform(out, 0x55));
+}
+
+TEST(LooptapRing, PlaybackWaitsForTheFirstBlocksOnlySoLongThenPlaysSilence) {
+    RunningPipe p;
+    std::vector<char> out(kBytes, 0x55);
+    EXPECT_EQ(p.play(out), 0);  // capture never delivered
+    EXPECT_TRUE(uniform(out, 0));
+    // The wait is over for good: a block that comes now is played at once.
+    ASSERT_EQ(p.capture(3), 1);
+    EXPECT_EQ(p.play(out), 1);
+    EXPECT_TRUE(uniform(out, 3));
+}
+
+TEST(LooptapRing, StoppingReleasesAPlaybackThreadWaitingForTheFirstBlocks) {
+    RunningPipe p;
+    std::vector<char> out(kBytes, 0x55);
+    int result = -1;
+    std::thread playback([&] { result = p.play(out); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    p.pipe.m_running = false;
+    playback.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(uniform(out, 0x55));  // left alone, not silenced
+}
+
+TEST(LooptapRing, NoBlockIsLostOrTornWhileBothSidesKeepPace) {
+    RunningPipe p;
+    constexpr int kBlocks = 300;
+    std::thread capture([&] {
+        for (int i = 0; i < kBlocks; ++i) {
+            EXPECT_EQ(p.capture(static_cast<unsigned char>(i)), 1) << "dropped " << i;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    std::vector<unsigned char> played;
+    std::vector<char> out(kBytes);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (played.size() < kBlocks && std::chrono::steady_clock::now() < giveUp) {
+        if (p.play(out) != 1) continue;
+        const auto mark = static_cast<unsigned char>(out[0]);
+        EXPECT_TRUE(uniform(out, mark)) << "torn block after " << played.size();
+        played.push_back(mark);
+    }
+    capture.join();
+    ASSERT_EQ(played.size(), static_cast<size_t>(kBlocks));
+    for (int i = 0; i < kBlocks; ++i) ASSERT_EQ(played[i], static_cast<unsigned char>(i)) << i;
+}
+
+TEST(LooptapPipe, APipeNeverStartedIsDestroyedWithoutTouchingADevice) {
+    for (int i = 0; i < 3; ++i) {
+        CPipe pipe;
+        pipe.ResetRing();
+        EXPECT_FALSE(pipe.m_in.IsRunning());
+        EXPECT_FALSE(pipe.m_out.IsRunning());
+    }
+}

@@ -1,0 +1,264 @@
+// The wave layer on the private audio server: device lists, a tone played
+// through one device and captured through another, and the queue rules of
+// reset, unprepare and close.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "platform/pulse/pulse_client.h"
+#include "platform/wave/wave.h"
+#include "platform/wave/worker_thread.h"
+#include "tests/support/test_support.h"
+
+namespace w = parlune::wave;
+
+namespace {
+
+std::vector<std::string> playbackNames() {
+    std::vector<std::string> names;
+    const unsigned count = w::outGetNumDevs();
+    for (unsigned i = 0; i < count; ++i) {
+        w::OutCaps caps;
+        EXPECT_EQ(w::outGetDevCaps(i, &caps), w::kOk);
+        names.emplace_back(caps.name);
+    }
+    return names;
+}
+
+std::vector<std::string> captureNames() {
+    std::vector<std::string> names;
+    const unsigned count = w::inGetNumDevs();
+    for (unsigned i = 0; i < count; ++i) {
+        w::InCaps caps;
+        EXPECT_EQ(w::inGetDevCaps(i, &caps), w::kOk);
+        names.emplace_back(caps.name);
+    }
+    return names;
+}
+
+int indexOf(const std::vector<std::string>& names, const std::string& name) {
+    auto found = std::find(names.begin(), names.end(), name);
+    return found == names.end() ? -1 : static_cast<int>(found - names.begin());
+}
+
+w::Format pcm(uint32_t rate, uint16_t channels) {
+    w::Format f;
+    f.channels = channels;
+    f.samplesPerSec = rate;
+    f.blockAlign = static_cast<uint16_t>(2 * channels);
+    f.avgBytesPerSec = rate * f.blockAlign;
+    return f;
+}
+
+}  // namespace
+
+TEST(WaveDevices, PlaybackDevicesAreSinksAndCaptureDevicesNonMonitorSources) {
+    PARLUNE_NEED_PULSE();
+    const auto outs = playbackNames();
+    const auto ins = captureNames();
+    const int speaker = indexOf(outs, "Speaker"), headphones = indexOf(outs, "Headphones"),
+              micFeed = indexOf(outs, "MicFeed");
+    ASSERT_GE(speaker, 0);
+    ASSERT_GE(headphones, 0);
+    ASSERT_GE(micFeed, 0);
+    EXPECT_LT(speaker, headphones);  // server order
+    EXPECT_LT(headphones, micFeed);
+    EXPECT_GE(indexOf(ins, "Microphone"), 0);
+    for (const auto& name : ins) EXPECT_NE(name.rfind("Monitor of", 0), 0u) << name;
+
+    w::OutCaps outCaps;
+    ASSERT_EQ(w::outGetDevCaps(speaker, &outCaps), w::kOk);
+    EXPECT_EQ(outCaps.channels, 2);
+    ASSERT_EQ(w::outGetDevCaps(micFeed, &outCaps), w::kOk);
+    EXPECT_EQ(outCaps.channels, 1);
+    EXPECT_EQ(w::outGetDevCaps(static_cast<unsigned>(outs.size()), &outCaps), w::kBadDeviceId);
+    w::InCaps inCaps;
+    EXPECT_EQ(w::inGetDevCaps(static_cast<unsigned>(ins.size()), &inCaps), w::kBadDeviceId);
+    EXPECT_EQ(w::inGetDevCaps(0, nullptr), w::kInvalidParam);
+    w::OutHandle out = nullptr;
+    w::Format format = pcm(48000, 2);
+    EXPECT_EQ(w::outOpen(&out, static_cast<unsigned>(outs.size()), &format, 0, 0, w::kCallbackNull),
+              w::kBadDeviceId);
+}
+
+TEST(WaveDevices, LongDescriptionsAreCutToThirtyOneBytes) {
+    PARLUNE_NEED_PULSE();
+    const std::string description = "Wave test output with a very long description";
+    parlune::pulse::PulseClient client("wave test");
+    ASSERT_TRUE(client.connected());
+    const int64_t module = client.loadModule(
+        "module-null-sink",
+        "sink_name=wave_test_long sink_properties='device.description=\"" + description + "\"'");
+    ASSERT_GE(module, 0);
+    const auto outs = playbackNames();
+    client.unloadModule(static_cast<uint32_t>(module));
+    EXPECT_GE(indexOf(outs, description.substr(0, 31)), 0);
+}
+
+namespace {
+
+// Keeps a tone going out and the captured sound coming in, re-queueing each
+// header as its message arrives, as Looptap's two sides do.
+class Pump : public w::WorkerThread {
+public:
+    static constexpr int kHeaders = 4;
+    static constexpr uint32_t kFrames = 480;
+
+    Pump() {
+        onMessage(w::kMsgOutDone, [this](uintptr_t, uintptr_t h) { onOutDone(reinterpret_cast<w::Header*>(h)); });
+        onMessage(w::kMsgInData, [this](uintptr_t, uintptr_t h) { onInData(reinterpret_cast<w::Header*>(h)); });
+        onMessage(w::kMsgOutOpen, [this](uintptr_t, uintptr_t) { ++opens; });
+        onMessage(w::kMsgInOpen, [this](uintptr_t, uintptr_t) { ++opens; });
+        onMessage(w::kMsgOutClose, [this](uintptr_t, uintptr_t) { ++closes; });
+        onMessage(w::kMsgInClose, [this](uintptr_t, uintptr_t) { ++closes; });
+        tone = parlune::test::sine(48000 * 4, 220.0, 48000, 0.5);
+        captured.reserve(48000 * 4);
+        createThread();
+    }
+    ~Pump() override { endThread(); }
+
+    void fill(w::Header* h) {
+        auto* samples = reinterpret_cast<int16_t*>(h->data);
+        for (uint32_t i = 0; i < kFrames; ++i, ++toneAt)
+            samples[i] = static_cast<int16_t>(32767 * tone[toneAt % tone.size()]);
+    }
+    void onOutDone(w::Header* h) {
+        ++outDone;
+        if (stopping) return;
+        fill(h);
+        w::outWrite(out, h);
+    }
+    void onInData(w::Header* h) {
+        if (stopping) return;
+        inOrder.push_back(static_cast<int>(h - inHeaders));
+        auto* samples = reinterpret_cast<int16_t*>(h->data);
+        for (uint32_t i = 0; i < h->bytesRecorded / 2 && captured.size() < captured.capacity(); ++i)
+            captured.push_back(samples[i] / 32768.0f);
+        w::inAddBuffer(in, h);
+    }
+
+    w::OutHandle out = nullptr;
+    w::InHandle in = nullptr;
+    w::Header outHeaders[kHeaders], inHeaders[kHeaders];
+    int16_t outData[kHeaders][kFrames] = {}, inData[kHeaders][kFrames] = {};
+    std::atomic<bool> stopping{false};
+    std::atomic<int> outDone{0}, opens{0}, closes{0};
+    std::vector<float> tone, captured;
+    std::vector<int> inOrder;
+    size_t toneAt = 0;
+};
+
+}  // namespace
+
+TEST(WaveStreams, AToneWrittenToOneDeviceIsCapturedFromAnother) {
+    PARLUNE_NEED_PULSE();
+    const int feed = indexOf(playbackNames(), "MicFeed");
+    const int mic = indexOf(captureNames(), "Microphone");
+    ASSERT_GE(feed, 0);
+    ASSERT_GE(mic, 0);
+    Pump pump;
+    const w::Format format = pcm(48000, 1);
+    ASSERT_EQ(w::outOpen(&pump.out, feed, &format, pump.threadId(), 0, w::kCallbackThread), w::kOk);
+    ASSERT_EQ(w::inOpen(&pump.in, mic, &format, pump.threadId(), 0, w::kCallbackThread), w::kOk);
+    for (int i = 0; i < Pump::kHeaders; ++i) {
+        w::Header& h = pump.inHeaders[i];
+        h.data = reinterpret_cast<char*>(pump.inData[i]);
+        h.bufferLength = sizeof pump.inData[i];
+        ASSERT_EQ(w::inPrepareHeader(pump.in, &h), w::kOk);
+        ASSERT_EQ(w::inAddBuffer(pump.in, &h), w::kOk);
+    }
+    ASSERT_EQ(w::inStart(pump.in), w::kOk);
+    for (int i = 0; i < Pump::kHeaders; ++i) {
+        w::Header& h = pump.outHeaders[i];
+        h.data = reinterpret_cast<char*>(pump.outData[i]);
+        h.bufferLength = sizeof pump.outData[i];
+        pump.fill(&h);
+        ASSERT_EQ(w::outPrepareHeader(pump.out, &h), w::kOk);
+        ASSERT_EQ(w::outWrite(pump.out, &h), w::kOk);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+
+    pump.stopping = true;
+    pump.waitIdle();
+    EXPECT_EQ(w::outReset(pump.out), w::kOk);
+    EXPECT_EQ(w::inReset(pump.in), w::kOk);
+    pump.waitIdle();
+    for (int i = 0; i < Pump::kHeaders; ++i) {
+        EXPECT_EQ(w::outUnprepareHeader(pump.out, &pump.outHeaders[i]), w::kOk);
+        EXPECT_EQ(w::inUnprepareHeader(pump.in, &pump.inHeaders[i]), w::kOk);
+    }
+    EXPECT_EQ(w::outClose(pump.out), w::kOk);
+    EXPECT_EQ(w::inClose(pump.in), w::kOk);
+    pump.waitIdle();
+
+    EXPECT_EQ(pump.opens, 2);
+    EXPECT_EQ(pump.closes, 2);
+    EXPECT_GT(pump.outDone, 100);  // about 150 blocks of 10 ms
+    ASSERT_GT(pump.inOrder.size(), 100u);
+    for (size_t i = 0; i < pump.inOrder.size(); ++i)
+        ASSERT_EQ(pump.inOrder[i], static_cast<int>(i % Pump::kHeaders)) << "block " << i;
+    const std::vector<float> tail(pump.captured.end() - 24000, pump.captured.end());
+    EXPECT_GT(parlune::test::rms(tail), 0.2);
+    EXPECT_NEAR(parlune::test::medianF0(tail, 48000, 100, 400), 220.0, 5.0);
+}
+
+TEST(WaveStreams, QueuedHeadersBlockUnprepareAndCloseUntilAResetReturnsThemInOrder) {
+    PARLUNE_NEED_PULSE();
+    const int mic = indexOf(captureNames(), "Microphone");
+    ASSERT_GE(mic, 0);
+    Pump pump;  // only counts here: nothing is started
+    pump.stopping = true;
+    const w::Format format = pcm(48000, 1);
+    ASSERT_EQ(w::inOpen(&pump.in, mic, &format, 0, 0, w::kCallbackNull), w::kOk);
+
+    w::Header unprepared;
+    unprepared.data = reinterpret_cast<char*>(pump.inData[3]);
+    unprepared.bufferLength = sizeof pump.inData[3];
+    EXPECT_EQ(w::inAddBuffer(pump.in, &unprepared), w::kUnprepared);
+    for (int i = 0; i < 3; ++i) {
+        w::Header& h = pump.inHeaders[i];
+        h.data = reinterpret_cast<char*>(pump.inData[i]);
+        h.bufferLength = sizeof pump.inData[i];
+        ASSERT_EQ(w::inPrepareHeader(pump.in, &h), w::kOk);
+        ASSERT_EQ(w::inAddBuffer(pump.in, &h), w::kOk);
+        EXPECT_EQ(h.flags & w::kHeaderInQueue, w::kHeaderInQueue);
+    }
+    EXPECT_EQ(w::inAddBuffer(pump.in, &pump.inHeaders[1]), w::kStillPlaying);
+    EXPECT_EQ(w::inUnprepareHeader(pump.in, &pump.inHeaders[0]), w::kStillPlaying);
+    EXPECT_EQ(w::inClose(pump.in), w::kStillPlaying);
+
+    ASSERT_EQ(w::inReset(pump.in), w::kOk);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(pump.inHeaders[i].flags & (w::kHeaderDone | w::kHeaderInQueue), w::kHeaderDone);
+        EXPECT_EQ(pump.inHeaders[i].bytesRecorded, 0u);  // never started
+        EXPECT_EQ(w::inUnprepareHeader(pump.in, &pump.inHeaders[i]), w::kOk);
+    }
+    EXPECT_EQ(w::inClose(pump.in), w::kOk);
+    EXPECT_EQ(w::inStart(pump.in), w::kInvalidHandle);  // closed
+
+    // Playback: two seconds queued, handed back by a reset long before played.
+    const int speaker = indexOf(playbackNames(), "Speaker");
+    ASSERT_GE(speaker, 0);
+    const w::Format stereo = pcm(48000, 2);
+    std::vector<std::vector<char>> blocks(20, std::vector<char>(19200));
+    std::vector<w::Header> headers(20);
+    w::OutHandle out = nullptr;
+    ASSERT_EQ(w::outOpen(&out, speaker, &stereo, 0, 0, w::kCallbackNull), w::kOk);
+    for (size_t i = 0; i < headers.size(); ++i) {
+        headers[i].data = blocks[i].data();
+        headers[i].bufferLength = static_cast<uint32_t>(blocks[i].size());
+        ASSERT_EQ(w::outPrepareHeader(out, &headers[i]), w::kOk);
+        ASSERT_EQ(w::outWrite(out, &headers[i]), w::kOk);
+    }
+    EXPECT_EQ(w::outClose(out), w::kStillPlaying);
+    ASSERT_EQ(w::outReset(out), w::kOk);
+    for (auto& h : headers) {
+        EXPECT_TRUE(h.flags & w::kHeaderDone);
+        EXPECT_EQ(w::outUnprepareHeader(out, &h), w::kOk);
+    }
+    EXPECT_EQ(w::outClose(out), w::kOk);
+}
