@@ -24,7 +24,7 @@ int32_t HumanMorph(const double* analysisWindow, int windowLength, int lowestMar
                    double* tail, int32_t tailLength, double pitchFactor, const double* formantAxis,
                    double* outputBlock, HumanWorkspace& work) {
     const int32_t pending = std::clamp<int32_t>(tailLength, kMinTailLength, kMaxTailLength);
-    int overlapLength = 0;  // no new grains unless the block yields them
+    int overlapLength = 0;  // no new grains unless the block yields them (then nothing is read)
 
     if (windowLength == kWindowLength) {
         for (int k = 0; k < kWindowLength; ++k)
@@ -53,7 +53,6 @@ int32_t HumanMorph(const double* analysisWindow, int windowLength, int lowestMar
                                          work.newAmplitudes, work.correction, work.overlapAdded);
         }
     }
-    if (overlapLength == 0) std::fill(work.overlapAdded, work.overlapAdded + kOverlapCapacity, 0.0);
 
     return TailMerger(work.overlapAdded, overlapLength, tail, pending, kBlockLength, outputBlock,
                       work.merge);
