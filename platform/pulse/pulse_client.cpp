@@ -464,7 +464,11 @@ std::unique_ptr<Stream> Stream::open(StreamDirection direction, const std::strin
     int rc;
     if (direction == StreamDirection::Playback) {
         attr.tlength = target;
-        attr.prebuf = std::min(bytesFor(latency.prebufMs), target);
+        // At least one frame: with prebuf 0 the server never reports the
+        // buffer empty, so a drain would never finish.
+        attr.prebuf = std::max<uint32_t>(static_cast<uint32_t>(impl.frameBytes),
+                                         std::min(bytesFor(latency.prebufMs), target) /
+                                             impl.frameBytes * impl.frameBytes);
         attr.minreq = std::max<uint32_t>(static_cast<uint32_t>(impl.frameBytes),
                                          target / 4 / impl.frameBytes * impl.frameBytes);
         rc = pa_stream_connect_playback(impl.stream, dev, &attr, flags, nullptr, nullptr);

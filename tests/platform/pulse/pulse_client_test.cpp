@@ -179,6 +179,17 @@ TEST(PulseStream, StreamOnUnloadedDeviceFailsInsteadOfBlocking) {
     EXPECT_FALSE(play->write(buffer.data(), 1));  // failed stays failed
 }
 
+TEST(PulseStream, DrainFinishesForAStreamThatStartsAtOnce) {
+    PARLUNE_NEED_PULSE();
+    // prebuf 0 asks for an immediate start; the drain must still come back.
+    auto play = pp::Stream::open(pp::StreamDirection::Playback, "headphones", 44100, 1, {20, 0},
+                                 "drain test");
+    ASSERT_TRUE(play);
+    const auto tone = parlune::test::sine(4410, 440.0, 44100);
+    ASSERT_TRUE(play->write(tone.data(), tone.size()));
+    EXPECT_TRUE(play->drain());
+}
+
 TEST(PulseStream, MissingDeviceOpensNothing) {
     PARLUNE_NEED_PULSE();
     EXPECT_EQ(pp::Stream::open(pp::StreamDirection::Record, "no_such_source", 48000, 1, {20, 0},

@@ -1,0 +1,147 @@
+#include "companions/capwell.h"
+
+#include <sndfile.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "companions/virtual_device.h"
+#include "platform/pulse/pulse_client.h"
+
+namespace {
+
+using namespace parlune;
+
+// Single producer (capture thread), single consumer (writer thread); sized
+// before the threads start.
+class SampleRing {
+public:
+    explicit SampleRing(size_t capacity) : data_(capacity) {}
+    size_t push(const float* in, size_t count) {
+        const size_t head = head_.load(std::memory_order_relaxed);
+        const size_t tail = tail_.load(std::memory_order_acquire);
+        const size_t n = std::min(count, data_.size() - (head - tail));
+        for (size_t i = 0; i < n; ++i) data_[(head + i) % data_.size()] = in[i];
+        head_.store(head + n, std::memory_order_release);
+        return n;
+    }
+    size_t pop(float* out, size_t count) {
+        const size_t tail = tail_.load(std::memory_order_relaxed);
+        const size_t head = head_.load(std::memory_order_acquire);
+        const size_t n = std::min(count, head - tail);
+        for (size_t i = 0; i < n; ++i) out[i] = data_[(tail + i) % data_.size()];
+        tail_.store(tail + n, std::memory_order_release);
+        return n;
+    }
+
+private:
+    std::vector<float> data_;
+    std::atomic<size_t> head_{0}, tail_{0};
+};
+
+class Recording {
+public:
+    static std::unique_ptr<Recording> start(const std::string& path) {
+        uint32_t rate = 44100;
+        uint8_t channels = 2;
+        {
+            pulse::PulseClient client("Capwell");
+            if (!client.connected()) return nullptr;
+            for (const auto& s : client.sources())
+                if (s.name == vdev::kSourceName) rate = s.rate, channels = s.channels;
+        }
+        auto stream = pulse::Stream::open(pulse::StreamDirection::Record, vdev::kSourceName, rate,
+                                          channels, {20, 0}, "Capwell recording", "Capwell");
+        if (!stream) return nullptr;
+        SF_INFO info{};
+        info.samplerate = static_cast<int>(rate);
+        info.channels = channels;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+        if (!file) return nullptr;
+        sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+        return std::unique_ptr<Recording>(new Recording(std::move(stream), file, rate, channels));
+    }
+
+    ~Recording() {
+        running_ = false;
+        capture_.join();
+        writer_.join();
+        sf_close(file_);
+    }
+
+private:
+    Recording(std::unique_ptr<pulse::Stream> stream, SNDFILE* file, uint32_t rate, uint8_t channels)
+        : stream_(std::move(stream)),
+          file_(file),
+          channels_(channels),
+          blockFrames_(rate / 100),
+          ring_(static_cast<size_t>(rate) * channels * 4) {
+        captureBlock_.resize(blockFrames_ * channels_);
+        writeBlock_.resize(blockFrames_ * channels_ * 8);
+        capture_ = std::thread([this] { captureLoop(); });
+        writer_ = std::thread([this] { writeLoop(); });
+    }
+
+    // Moves audio from the stream into the ring; never touches the file, so a
+    // slow disk cannot hold up the reads.
+    void captureLoop() {
+        while (running_) {
+            if (!stream_->read(captureBlock_.data(), blockFrames_)) break;
+            ring_.push(captureBlock_.data(), captureBlock_.size());
+        }
+        captureDone_ = true;
+    }
+
+    void writeLoop() {
+        for (;;) {
+            const bool lastPass = captureDone_;
+            size_t n;
+            while ((n = ring_.pop(writeBlock_.data(), writeBlock_.size())) > 0)
+                sf_writef_float(file_, writeBlock_.data(), static_cast<sf_count_t>(n / channels_));
+            if (lastPass) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    std::unique_ptr<pulse::Stream> stream_;
+    SNDFILE* file_;
+    uint8_t channels_;
+    size_t blockFrames_;
+    SampleRing ring_;
+    std::vector<float> captureBlock_, writeBlock_;
+    std::atomic<bool> running_{true};
+    std::atomic<bool> captureDone_{false};
+    std::thread capture_, writer_;
+};
+
+std::mutex controlMutex;  // held by the three calls only, never by the recording threads
+std::string recordedFilename;
+std::unique_ptr<Recording> current;
+
+}  // namespace
+
+extern "C" {
+
+void set_recorded_filename(const char* filename) {
+    std::lock_guard<std::mutex> lock(controlMutex);
+    recordedFilename = filename ? filename : "";
+}
+
+void start_record(void) {
+    std::lock_guard<std::mutex> lock(controlMutex);
+    current.reset();
+    if (!recordedFilename.empty()) current = Recording::start(recordedFilename);
+}
+
+void stop_record(void) {
+    std::lock_guard<std::mutex> lock(controlMutex);
+    current.reset();
+}
+
+}  // extern "C"
