@@ -18,8 +18,9 @@ void zeroNonFinite(T* values, int count) {
 }
 
 void runCartoon(const MorphParams& params, MorphState& state) {
-    // Clamp in double against 1.7 and 0.65, storing the float limits.
-    float pitch = std::isfinite(params.pitch) ? params.pitch : 1.0f;
+    // Clamp in double against 1.7 and 0.65, storing the float limits; NaN,
+    // which no comparison catches, reads as the unchanged pitch.
+    float pitch = std::isnan(params.pitch) ? 1.0f : params.pitch;
     if (static_cast<double>(pitch) > 1.7)
         pitch = 1.7f;
     else if (static_cast<double>(pitch) < 0.65)
@@ -43,7 +44,7 @@ void runHuman(const MorphParams& params, MorphState& state) {
 
     // Pitch control to period factor: above 1 the difference is taken in float
     // and the rest in double; below 1 the whole expression is float.
-    const float pitch = std::isfinite(params.pitch) ? params.pitch : 1.0f;
+    const float pitch = std::isnan(params.pitch) ? 1.0f : params.pitch;
     double factor;
     if (pitch >= 1.0f)
         factor = 1.0 - static_cast<double>(pitch - 1.0f) * 0.5;
@@ -89,6 +90,10 @@ void morphOneBlock(const MorphParams& params, MorphState& state) {
 }  // namespace
 
 MorphState::MorphState() : human(), cartoon(), warpMap(), formantAxis(), blockIn(), blockOut() {
+    // The transforms build their sine tables on first use; do it here, not
+    // on the audio thread.
+    float re[4] = {}, im[4] = {};
+    fftRadix2(re, im, 4);
     for (int n = 0; n < kMorphBlockLength; ++n)
         hannWindow[n] = static_cast<float>(
             0.5 * (1.0 - std::cos(2.0 * M_PI * n / static_cast<double>(kMorphBlockLength - 1))));

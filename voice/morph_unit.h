@@ -35,7 +35,8 @@ struct MorphState {
     MorphState();
 };
 
-// The one process-wide state that every live engine run shares.
+// The one process-wide state that every live engine run shares. The first
+// call builds it: make that call before the audio stream starts.
 MorphState& processMorphState();
 
 // A fresh state as at program start (human tail of 1024 zeros, no pending

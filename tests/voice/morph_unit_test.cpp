@@ -94,6 +94,26 @@ TEST(MorphUnit, OutputIsFiniteForHardInputsAndControls) {
     EXPECT_GT(rms(after, 8 * kBlock), 0.01);
 }
 
+// Controls outside the ranges act as their limits; NaN acts as the neutral value.
+TEST(MorphUnit, ControlsOutsideTheRangesActAsTheirLimits) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> in = voicedSignal(6 * kBlock, 110);
+    const std::pair<MorphParams, MorphParams> same[] = {
+        {cartoon(5.0f, 1.0f), cartoon(1.7f, 1.0f)},  {cartoon(0.1f, 1.0f), cartoon(0.65f, 1.0f)},
+        {cartoon(inf, 1.0f), cartoon(1.7f, 1.0f)},   {cartoon(nan, 1.0f), cartoon(1.0f, 1.0f)},
+        {cartoon(1.2f, nan), cartoon(1.2f, 0.0f)},   {human(5.0f, 1.0f), human(1.7f, 1.0f)},
+        {human(-3.0f, 1.0f), human(0.65f, 1.0f)},    {human(inf, 1.0f), human(1.7f, 1.0f)},
+        {human(nan, 1.0f), human(1.0f, 1.0f)},       {human(1.2f, nan), human(1.2f, 1.0f)},
+    };
+    for (const auto& [outside, limit] : same) {
+        SCOPED_TRACE(testing::Message() << (outside.isCartoonMorph ? "cartoon" : "human") << " pitch "
+                                        << outside.pitch << " formant " << outside.formant);
+        EXPECT_EQ(morphSignal(in, outside), morphSignal(in, limit));
+    }
+    EXPECT_NE(morphSignal(in, human(1.6f, 1.0f)), morphSignal(in, human(1.7f, 1.0f)));
+}
+
 TEST(MorphUnit, StateCarriesAcrossBlocksAndMatchesOneLongCall) {
     const std::vector<float> in = voicedSignal(8 * kBlock, 110);
     for (const MorphParams& p : {human(1.3f, 1.1f), cartoon(1.3f, 0.75f)}) {
