@@ -671,7 +671,8 @@ Result Channel::getPosition(unsigned* position, TimeUnit unit) const {
     if (!position) return Result::InvalidParam;
     // The mixer never replaces slot_->sound, so no lock is needed to read it.
     if (!slot_->sound) return Result::InvalidHandle;
-    return framesToUnit(static_cast<uint64_t>(slot_->position.load()), *slot_->sound, unit, position);
+    // The small margin keeps an accumulated 32255.99999 from reading as 32255.
+    return framesToUnit(static_cast<uint64_t>(slot_->position.load() + 1e-6), *slot_->sound, unit, position);
 }
 
 Result Channel::setPosition(unsigned position, TimeUnit unit) {

@@ -152,7 +152,8 @@ void Mixer::renderChannel(ChannelSlot& slot, float* out) {
         produced = got > 0 ? static_cast<size_t>(got) : 0;
         position += static_cast<double>(produced) / ratio;
         if (sound.loops()) {
-            position = std::fmod(position, static_cast<double>(sound.frames));
+            const double length = static_cast<double>(sound.frames);
+            position -= std::floor(position / length) * length;
         } else if (produced < kMixerBlockFrames) {
             position = static_cast<double>(sound.frames);
         }
