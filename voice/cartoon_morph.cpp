@@ -40,6 +40,7 @@ int32_t levinsonDurbinStable(const float* r, float* a, int p, int* orderKept) {
     int stableOrder = -1;  // -1 while every reflection coefficient is below 1
     float previous[64];
     float stable[64];
+    float stableError = 0.0f;
     int reached = 0;
     for (int i = 1; i <= p; ++i) {
         for (int j = 1; j < i; ++j) previous[j] = a[j];
@@ -53,6 +54,7 @@ int32_t levinsonDurbinStable(const float* r, float* a, int p, int* orderKept) {
         if (!(std::fabs(k) < 1.0f) && stableOrder < 0) {
             stableOrder = i - 1;
             for (int j = 1; j < i; ++j) stable[j] = previous[j];
+            stableError = e;
         }
         e = static_cast<float>((1.0 - static_cast<double>(k) * k) * static_cast<double>(e));
         if (std::isnan(e) || std::fabs(e) <= kTolerance) {
@@ -65,9 +67,11 @@ int32_t levinsonDurbinStable(const float* r, float* a, int p, int* orderKept) {
         for (int j = 1; j <= stableOrder; ++j) a[j] = stable[j];
         for (int j = stableOrder + 1; j <= reached; ++j) a[j] = 0.0f;
         reached = stableOrder;
+        a[0] = std::sqrt(stableError);  // the prediction error of the kept order
+    } else if (status != -1) {
+        a[0] = std::sqrt(e);
     }
     *orderKept = reached;
-    if (status != -1) a[0] = std::sqrt(e);
     return status;
 }
 

@@ -43,7 +43,8 @@ void CartoonMorph(const float* input, int length, const float* window, float pit
 // levinsonDurbin (tolerance 1e-6, same arithmetic and status) that, when a
 // reflection coefficient reaches magnitude 1, returns the coefficients of the
 // last order whose reflection coefficients all stayed below 1 (the higher
-// ones 0). *orderKept receives the order of the returned polynomial.
+// ones 0, a[0] the square root of that order's prediction error). *orderKept
+// receives the order of the returned polynomial.
 int32_t levinsonDurbinStable(const float* r, float* a, int p, int* orderKept);
 
 // Order-p LPC like lpcCoefficients (same arithmetic, same status), except

@@ -128,6 +128,7 @@ TEST(LevinsonStable, KeepsTheLastStableOrderAndTheStatus) {
     EXPECT_EQ(status, -2);
     EXPECT_EQ(status, levinsonDurbin(r, plain, 3, -1.0f));
     EXPECT_EQ(order, 1);
+    EXPECT_FLOAT_EQ(stable[0], std::sqrt(0.19f));  // prediction error of order 1
     EXPECT_FLOAT_EQ(stable[1], -0.9f);
     EXPECT_EQ(stable[2], 0.0f);
     EXPECT_EQ(stable[3], 0.0f);
