@@ -1,0 +1,130 @@
+// runConvert, runPlay and runSave: the recording turned into 16 kHz mono,
+// heard through the morph and the effects, and exported as a WAV file.
+#include "engine/effects_chain.h"
+#include "engine/engine.h"
+#include "engine/engine_internal.h"
+#include "engine/property_reads.h"
+
+#include <QDebug>
+
+namespace parlune::engine {
+
+namespace al = audiolib;
+
+namespace {
+
+constexpr int kMixerBlockMs = 64;     // 1024 frames at 16 kHz
+constexpr int kPlayPassMs = 42;
+constexpr int kPlayPassDivisorMs = 36;  // playback lasts about 7/6 of the recording
+
+// A non-real-time system writing 16 kHz mono into `outputPath`; false (and
+// logged) when the file cannot be written.
+bool initWavWriter(al::System& system, const QByteArray& outputPath, const char* routine) {
+    al::createSystem(&system);
+    system.setOutput(al::OutputType::WavWriterNrt);
+    system.setSoftwareFormat(16000, al::SpeakerMode::Mono, 1);
+    const al::Result result =
+        system.init(32, al::kInitNormal, const_cast<char*>(outputPath.constData()));
+    if (result != al::Result::Ok) {
+        qDebug().noquote() << QString("%1: cannot write \"%2\" (%3)")
+                                  .arg(routine, QString::fromUtf8(outputPath),
+                                       al::resultString(result));
+        return false;
+    }
+    return true;
+}
+
+unsigned lengthMs(const al::Sound& sound) {
+    unsigned length = 0;
+    sound.getLength(&length, al::TimeUnit::Ms);
+    return length;
+}
+
+void releaseChainAndSystem(al::System& system, al::Sound& sound, EffectsChain& chain) {
+    sound.release();
+    chain.master.removeDSP(chain.morph);
+    chain.morph.release();
+    system.close();
+    system.release();
+}
+
+}  // namespace
+
+void runConvert() {
+    const QByteArray source = propertyText("applicationPathREC").toUtf8();
+    const QByteArray target = propertyText("applicationPathREC16khz").toUtf8();
+    al::System system;
+    if (!initWavWriter(system, target, "runConvert")) {
+        system.release();
+        return;
+    }
+    al::Sound sound;
+    system.createSound(source.constData(), al::kModeDefault, nullptr, &sound);
+    const unsigned blocks = lengthMs(sound) / kMixerBlockMs;
+    al::Channel channel;
+    system.playSound(sound, al::ChannelGroup(), false, &channel);
+    for (unsigned i = 0; i < blocks; ++i) system.update();
+    sound.release();
+    system.close();
+    system.release();
+}
+
+void runPlay() {
+    qDebug() << "runPlay starts.................";
+    const QByteArray source = propertyText("applicationPathREC16khz").toUtf8();
+    const QString speaker = propertyText("speakerPlayDevice");
+
+    al::System system;
+    al::createSystem(&system);
+    system.setSoftwareFormat(16000, al::SpeakerMode::Mono, 1);
+    // The driver is picked before init: init opens the output device.
+    int drivers = 0;
+    system.getNumDrivers(&drivers);
+    for (int i = 0; i < drivers; ++i) {
+        char name[256] = {};
+        system.getDriverInfo(i, name, sizeof name, nullptr, nullptr, nullptr, nullptr);
+        if (QString::fromUtf8(name) == speaker) system.setDriver(i);  // the last match wins
+    }
+    system.init(32, al::kInitNormal, nullptr);
+
+    al::Sound sound;
+    system.createSound(source.constData(), al::kLoopNormal, nullptr, &sound);
+    const unsigned passes = lengthMs(sound) / kPlayPassDivisorMs;
+
+    EffectsChain chain = buildEffectsChain(system, MorphState::Shared);
+    chain.morph.setBypass(false);
+    applyEffectFlags(chain, readEffectFlags());
+
+    al::Channel channel;
+    system.playSound(sound, al::ChannelGroup(), false, &channel);
+    for (unsigned i = 0; i < passes; ++i) {
+        engineSleep(kPlayPassMs);
+        system.update();
+    }
+    releaseChainAndSystem(system, sound, chain);
+}
+
+void runSave() {
+    qDebug() << "runSave starts.................";
+    const QByteArray target = propertyText("fname").toUtf8();
+    const QByteArray source = propertyText("applicationPathREC16khz").toUtf8();
+    al::System system;
+    if (!initWavWriter(system, target, "runSave")) {
+        system.release();
+        return;
+    }
+    al::Sound sound;
+    system.createSound(source.constData(), al::kModeDefault, nullptr, &sound);
+    const unsigned blocks = lengthMs(sound) / kMixerBlockMs;
+
+    EffectsChain chain = buildEffectsChain(system, MorphState::FreshPrivate);
+    chain.morph.setBypass(false);
+    applyEffectFlags(chain, readEffectFlags());
+
+    al::Channel channel;
+    system.playSound(sound, al::ChannelGroup(), false, &channel);
+    for (unsigned i = 0; i < blocks; ++i) system.update();
+    releaseChainAndSystem(system, sound, chain);
+}
+
+}  // namespace parlune::engine

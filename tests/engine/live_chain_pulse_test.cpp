@@ -1,0 +1,166 @@
+// The live chain against the private audio server: speech played into the
+// microphone comes out of the default sink morphed, the latency settles in
+// its band, and a new default sink takes the output over.
+#include "app/properties.h"
+#include "engine/engine.h"
+#include "platform/audiolib/inprocess.h"
+#include "platform/pulse/pulse_client.h"
+#include "tests/support/test_support.h"
+
+#include <QtConcurrent>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace parlune::engine {
+namespace {
+
+namespace pulse = parlune::pulse;
+using namespace std::chrono_literals;
+
+constexpr uint32_t kRate = 16000;
+
+class Recorder {
+public:
+    explicit Recorder(const std::string& source) {
+        pulse::StreamLatency latency;
+        latency.targetMs = 20;
+        stream_ = pulse::Stream::open(pulse::StreamDirection::Record, source, kRate, 1, latency,
+                                      "engine test recorder");
+        if (stream_)
+            thread_ = std::thread([this] {
+                std::vector<float> chunk(320);
+                while (!stop_ && stream_->read(chunk.data(), chunk.size()))
+                    samples_.insert(samples_.end(), chunk.begin(), chunk.end());
+            });
+    }
+    ~Recorder() { stop(); }
+    bool ok() const { return stream_ != nullptr; }
+    std::vector<float> stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        return samples_;
+    }
+
+private:
+    std::unique_ptr<pulse::Stream> stream_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::vector<float> samples_;
+};
+
+class LiveChainPulseTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PARLUNE_NEED_PULSE();
+        audiolib::inprocess::setDefaultBackend(audiolib::inprocess::Backend::Pulse);
+        speech_ = test::readWav(test::speechSamplePath());
+        ASSERT_FALSE(speech_.samples.empty());
+        ASSERT_EQ(speech_.rate, 16000);
+        app::writeInitialProperties(store());
+        store().setValue("micDevice", 0);  // the default source: the microphone
+        store().setValue("isDspBipassed", false);
+        client_ = std::make_unique<pulse::PulseClient>("engine test");
+        ASSERT_TRUE(client_->connected());
+        defaultSink_ = client_->defaultSinkName();
+    }
+    void TearDown() override {
+        store().setValue("isRunning", false);
+        EXPECT_TRUE(waitForLiveChainIdle(10000));
+        if (client_ && !defaultSink_.empty()) client_->setDefaultSink(defaultSink_);
+    }
+    app::PropertyStore& store() { return app::properties(); }
+
+    void startLive() {
+        store().setValue("isRunning", true);
+        (void)QtConcurrent::run(RunFmodFunction);
+    }
+    bool waitPlaying() {
+        for (int i = 0; i < 200; ++i) {
+            if (liveChainStatus().phase == LiveChainStatus::Phase::Playing) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+    // The speech sample into the microphone, in real time (the server
+    // converts it to the microphone's 48 kHz).
+    void speak() {
+        pulse::StreamLatency latency;
+        latency.targetMs = 40;
+        auto feed = pulse::Stream::open(pulse::StreamDirection::Playback, "micsink", kRate, 1, latency,
+                                        "engine test speech");
+        ASSERT_TRUE(feed);
+        ASSERT_TRUE(feed->write(speech_.samples.data(), speech_.samples.size()));
+        feed->drain();
+        std::this_thread::sleep_for(400ms);  // the chain's own delay
+    }
+
+    test::Wav speech_;
+    std::unique_ptr<pulse::PulseClient> client_;
+    std::string defaultSink_;
+};
+
+struct ModeCase {
+    bool cartoon;
+    double pitch;
+    double f0Ratio;  // cartoon: the pitch; human: 1 / (1 - (pitch - 1) / 2)
+};
+
+TEST_F(LiveChainPulseTest, MicrophoneSpeechComesOutMorphedOnTheDefaultSink) {
+    const double speechF0 = test::medianF0(speech_.samples, kRate);
+    ASSERT_GT(speechF0, 0.0);
+    const ModeCase cases[] = {{true, 1.5, 1.5}, {false, 1.4, 1.25}};
+    for (const ModeCase& c : cases) {
+        SCOPED_TRACE(c.cartoon ? "cartoon" : "human");
+        store().setValue("isCartoonMorph", c.cartoon);
+        store().setValue("pitch", c.pitch);
+        store().setValue("formant", c.cartoon ? 1.5 : 1.0);
+        startLive();
+        ASSERT_TRUE(waitPlaying());
+        Recorder out(defaultSink_ + ".monitor");
+        ASSERT_TRUE(out.ok());
+        speak();
+        const std::vector<float> played = out.stop();
+        store().setValue("isRunning", false);
+        ASSERT_TRUE(waitForLiveChainIdle(10000));
+        ASSERT_TRUE(test::allFinite(played));
+        EXPECT_GT(test::rms(played), 0.01);
+        EXPECT_NEAR(test::medianF0(played, kRate) / speechF0, c.f0Ratio, 0.08 * c.f0Ratio);
+    }
+}
+
+TEST_F(LiveChainPulseTest, SmoothedLatencySettlesInsideItsBand) {
+    startLive();
+    ASSERT_TRUE(waitPlaying());
+    std::this_thread::sleep_for(4s);  // about 80 passes: the smoothing has converged
+    float low = 1e9f, high = 0;
+    for (int i = 0; i < 40; ++i) {
+        const LiveChainStatus s = liveChainStatus();
+        low = std::min(low, s.actualLatency);
+        high = std::max(high, s.actualLatency);
+        std::this_thread::sleep_for(50ms);
+    }
+    const LiveChainStatus s = liveChainStatus();
+    EXPECT_EQ(s.nativeRate, 48000);
+    EXPECT_GT(low, float(s.adjustedLatency - s.driftThreshold));
+    EXPECT_LT(high, float(s.adjustedLatency + s.driftThreshold));
+    EXPECT_EQ(s.underruns, 0u);
+}
+
+TEST_F(LiveChainPulseTest, NewDefaultSinkTakesTheOutputOver) {
+    store().setValue("isCartoonMorph", true);
+    startLive();
+    ASSERT_TRUE(waitPlaying());
+    Recorder other("headphones.monitor");
+    ASSERT_TRUE(other.ok());
+    ASSERT_TRUE(client_->setDefaultSink("headphones"));
+    std::this_thread::sleep_for(500ms);
+    speak();
+    const std::vector<float> heard = other.stop();
+    EXPECT_GT(test::rms(heard), 0.01);
+}
+
+}  // namespace
+}  // namespace parlune::engine

@@ -1,0 +1,198 @@
+// Conversion, playback and export of a recording on the in-process backend
+// and the WAV writer: block counts, the output pick, determinism of exports,
+// and files that cannot be read or written.
+#include "engine_test_fixture.h"
+
+#include "tests/support/test_support.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+namespace parlune::engine::testing {
+namespace {
+
+class RecordingRunsTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        ASSERT_TRUE(folder_.isValid());
+        store().setValue("applicationPathREC", path("recorded.wav"));
+        store().setValue("applicationPathREC16khz", path("recorded16khz.wav"));
+    }
+    QString path(const char* name) const { return folder_.filePath(name); }
+    std::string stdPath(const char* name) const { return path(name).toStdString(); }
+
+    // A 16 kHz mono recording of `ms` milliseconds: a voice at 150 Hz.
+    void writeRecording16k(int ms) {
+        ASSERT_TRUE(test::writeWav(stdPath("recorded16khz.wav"),
+                                   test::voicedSignal(16 * ms, 16000.0 / 150.0), 16000));
+    }
+    void exportTo(const char* name) {
+        store().setValue("fname", path(name));
+        runSave();
+    }
+
+    QTemporaryDir folder_;
+};
+
+TEST_F(RecordingRunsTest, ConversionAndExportRenderOneBlockPer64Ms) {
+    struct Case {
+        int ms;
+        size_t frames;
+    };
+    const Case cases[] = {{10000, 156 * 1024}, {63, 0}, {640, 10 * 1024}, {1000, 15 * 1024}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ms);
+        // The raw recording at 44.1 kHz stereo, as a recorder leaves it.
+        const auto tone = test::sine(44100 * c.ms / 1000, 300.0, 44100, 0.4);
+        std::vector<float> stereo;
+        for (float v : tone) stereo.insert(stereo.end(), {v, v});
+        ASSERT_TRUE(test::writeWav(stdPath("recorded.wav"), stereo, 44100, 2));
+        runConvert();
+        const test::Wav converted = test::readWav(stdPath("recorded16khz.wav"));
+        EXPECT_EQ(converted.rate, 16000);
+        EXPECT_EQ(converted.channels, 1);
+        EXPECT_EQ(converted.samples.size(), c.frames);
+
+        writeRecording16k(c.ms);
+        exportTo("export.wav");
+        const test::Wav exported = test::readWav(stdPath("export.wav"));
+        EXPECT_EQ(exported.rate, 16000);
+        EXPECT_EQ(exported.channels, 1);
+        EXPECT_EQ(exported.samples.size(), c.frames);
+        EXPECT_TRUE(test::allFinite(exported.samples));
+    }
+}
+
+TEST_F(RecordingRunsTest, ConversionKeepsTheSignalUnprocessed) {
+    ASSERT_TRUE(test::writeWav(stdPath("recorded.wav"), test::voicedSignal(44100 * 2, 44100.0 / 180.0, 44100),
+                               44100));
+    store().setValue("isDspBipassed", false);  // no unit is used by the conversion anyway
+    runConvert();
+    const test::Wav converted = test::readWav(stdPath("recorded16khz.wav"));
+    EXPECT_NEAR(test::medianF0(converted.samples, 16000), 180.0, 3.0);
+}
+
+TEST_F(RecordingRunsTest, ExportAppliesTheMorphEvenWhenTheLiveChainBypassesIt) {
+    writeRecording16k(3000);
+    store().setValue("isDspBipassed", true);
+    store().setValue("isCartoonMorph", true);
+    store().setValue("pitch", 1.5);
+    exportTo("export.wav");
+    const test::Wav exported = test::readWav(stdPath("export.wav"));
+    EXPECT_NEAR(test::medianF0(exported.samples, 16000) / 150.0, 1.5, 0.1);
+}
+
+TEST_F(RecordingRunsTest, SameRecordingAndSettingsExportTheSameFile) {
+    writeRecording16k(2000);
+    store().setValue("isCartoonMorph", false);
+    store().setValue("pitch", 1.3);
+    store().setValue("formant", 1.1);
+    exportTo("first.wav");
+    // The live chain and a playback work the process-wide morph state between
+    // the two exports; the exports start from the initial state each time.
+    startLive();
+    ASSERT_TRUE(waitPasses(20));
+    stopLive();
+    runPlay();
+    exportTo("second.wav");
+    const test::Wav first = test::readWav(stdPath("first.wav"));
+    const test::Wav second = test::readWav(stdPath("second.wav"));
+    ASSERT_FALSE(first.samples.empty());
+    EXPECT_EQ(first.samples, second.samples);
+}
+
+TEST_F(RecordingRunsTest, ExportLeavesTheLiveChainRunning) {
+    writeRecording16k(2000);
+    startLive();
+    ASSERT_TRUE(waitPasses(5));
+    const uint64_t runs = liveChainStatus().runs;
+    exportTo("export.wav");
+    const uint64_t passes = liveChainStatus().passes;
+    ASSERT_TRUE(waitPasses(passes + 5));
+    EXPECT_EQ(liveChainStatus().runs, runs);
+    EXPECT_EQ(liveChainStatus().phase, LiveChainStatus::Phase::Playing);
+}
+
+TEST_F(RecordingRunsTest, ExportIntoAnUnwritablePlaceIsLoggedNotFatal) {
+    writeRecording16k(500);
+    // A path below a regular file cannot be created, even by root.
+    ASSERT_TRUE(test::writeWav(stdPath("plain"), {0.0f}, 16000));
+    exportTo("plain/export.wav");
+    EXPECT_FALSE(QFile::exists(path("plain/export.wav")));
+    EXPECT_EQ(countLog("runSave: cannot write"), 1);
+    EXPECT_EQ(countLog("runSave starts................."), 1);
+}
+
+TEST_F(RecordingRunsTest, MissingSourceRendersNothing) {
+    exportTo("export.wav");
+    EXPECT_TRUE(test::readWav(stdPath("export.wav")).samples.empty());
+    runConvert();
+    EXPECT_TRUE(test::readWav(stdPath("recorded16khz.wav")).samples.empty());
+    const double before = ip::now();
+    runPlay();  // length 0: no pass, no wait
+    EXPECT_EQ(ip::now(), before);
+}
+
+struct PlayCase {
+    const char* speaker;
+    const char* expectedDevice;
+};
+
+TEST_F(RecordingRunsTest, PlaybackGoesToTheNamedOutputElseDriverZero) {
+    ip::configure({{"Speaker", 48000, 2}, {"Headphones", 44100, 2}, {"Kopfhörer Ü", 48000, 2}},
+                  {captureDevice("Microphone", 48000, 1)});
+    writeRecording16k(1000);
+    const PlayCase cases[] = {
+        {"Headphones", "Headphones"},
+        {"Kopfhörer Ü", "Kopfhörer Ü"},
+        {"No Such Device", "Speaker"},
+        {"", "Speaker"},
+    };
+    for (const PlayCase& c : cases) {
+        SCOPED_TRACE(c.speaker);
+        ip::clearPlayed();
+        store().setValue("speakerPlayDevice", QString::fromUtf8(c.speaker));
+        const double before = ip::now();
+        const size_t pausesBefore = pauses().size();
+        runPlay();
+        // floor(1000 / 36) = 27 passes of 42 ms.
+        EXPECT_EQ(pauses().size() - pausesBefore, 27u);
+        EXPECT_DOUBLE_EQ(ip::now() - before, 27 * 42.0);
+        for (const char* device : {"Speaker", "Headphones", "Kopfhörer Ü"}) {
+            const std::vector<float> played = ip::played(device);
+            if (std::string(device) == c.expectedDevice) {
+                EXPECT_GT(test::rms(played), 0.01) << device;
+            } else {
+                EXPECT_TRUE(played.empty()) << device;
+            }
+        }
+    }
+}
+
+TEST_F(RecordingRunsTest, PlaybackAppliesTheMorphAndTheEffectFlagsReadAtItsStart) {
+    writeRecording16k(1500);
+    store().setValue("isDspBipassed", true);  // live chain only
+    store().setValue("isCartoonMorph", true);
+    store().setValue("pitch", 1.5);
+    store().setValue("isDspDistortionBipassed", true);
+    onPause = [this](const Pause&, size_t index) {
+        // Too late for this playback: the flags were read at its start.
+        if (index == 2) store().setValue("isDspDistortionBipassed", false);
+    };
+    runPlay();
+    const std::vector<float> played = ip::played("Speaker");
+    ASSERT_GT(played.size(), 16000u);
+    EXPECT_NEAR(test::medianF0(played, 16000) / 150.0, 1.5, 0.1);
+
+    // The same playback again, now with the distortion read as on: louder peaks.
+    ip::clearPlayed();
+    onPause = nullptr;
+    runPlay();
+    const std::vector<float> distorted = ip::played("Speaker");
+    ASSERT_EQ(distorted.size(), played.size());
+    EXPECT_GT(test::rms(distorted), test::rms(played) * 1.1);
+}
+
+}  // namespace
+}  // namespace parlune::engine::testing
