@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "voice/kernels.h"
 
@@ -17,6 +18,22 @@ void zeroNonFinite(T* values, int count) {
         if (!std::isfinite(values[i])) values[i] = 0;
 }
 
+// Last line of defence for each mode's carried state: whatever a stage let
+// through, nothing non-finite is carried into the next block. Finite state is
+// left exactly as the stage wrote it.
+void scrubCarried(HumanMorphState& human) {
+    human.tailLength = std::clamp<int32_t>(human.tailLength, kMorphBlockLength, 2 * kMorphBlockLength);
+    zeroNonFinite(human.tail, human.tailLength);
+}
+
+void scrubCarried(CartoonMorphState& cartoon) {
+    constexpr int kPendingCapacity = sizeof(CartoonMorphState::pendingOutput) / sizeof(float);
+    cartoon.pendingLength = std::clamp<int32_t>(cartoon.pendingLength, 0, kPendingCapacity);
+    zeroNonFinite(cartoon.pendingOutput, cartoon.pendingLength);
+    zeroNonFinite(cartoon.analysisInputHistory, static_cast<int>(std::size(cartoon.analysisInputHistory)));
+    zeroNonFinite(cartoon.synthesisOutputHistory, static_cast<int>(std::size(cartoon.synthesisOutputHistory)));
+}
+
 void runCartoon(const MorphParams& params, MorphState& state) {
     // Clamp in double against 1.7 and 0.65, storing the float limits; NaN,
     // which no comparison catches, reads as the unchanged pitch.
@@ -30,6 +47,7 @@ void runCartoon(const MorphParams& params, MorphState& state) {
     WarpMap(formant, kMorphBlockLength, state.warpMap);
     CartoonMorph(state.blockIn, kMorphBlockLength, state.hannWindow, pitch, state.warpMap,
                  state.cartoon, state.blockOut);
+    scrubCarried(state.cartoon);
 }
 
 void runHuman(const MorphParams& params, MorphState& state) {
@@ -60,20 +78,7 @@ void runHuman(const MorphParams& params, MorphState& state) {
                                   state.formantAxis, human.outputBlock, state.humanWork);
     for (int k = 0; k < kMorphBlockLength; ++k)
         state.blockOut[k] = static_cast<float>(human.outputBlock[k]);
-}
-
-// Last line of defence: whatever a stage let through, nothing non-finite is
-// carried into the next block.
-void scrubCarriedState(MorphState& state) {
-    HumanMorphState& human = state.human;
-    human.tailLength = std::clamp<int32_t>(human.tailLength, kMorphBlockLength, 2 * kMorphBlockLength);
-    zeroNonFinite(human.tail, human.tailLength);
-    CartoonMorphState& cartoon = state.cartoon;
-    cartoon.pendingLength =
-        std::clamp<int32_t>(cartoon.pendingLength, 0, static_cast<int32_t>(std::size(cartoon.pendingOutput)));
-    zeroNonFinite(cartoon.pendingOutput, cartoon.pendingLength);
-    zeroNonFinite(cartoon.analysisInputHistory, static_cast<int>(std::size(cartoon.analysisInputHistory)));
-    zeroNonFinite(cartoon.synthesisOutputHistory, static_cast<int>(std::size(cartoon.synthesisOutputHistory)));
+    scrubCarried(human);
 }
 
 // Morphs state.blockIn into state.blockOut.
@@ -84,7 +89,6 @@ void morphOneBlock(const MorphParams& params, MorphState& state) {
     else
         runHuman(params, state);
     zeroNonFinite(state.blockOut, kMorphBlockLength);
-    scrubCarriedState(state);
 }
 
 }  // namespace
