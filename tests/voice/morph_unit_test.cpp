@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -27,6 +28,20 @@ std::vector<float> morphBlocks(const std::vector<float>& in, const MorphParams& 
     for (size_t done = 0; done + kBlock <= in.size(); done += kBlock)
         processMorphBlock(in.data() + done, out.data() + done, kBlock, 1, p, s);
     return out;
+}
+
+// Field by field, so padding bytes never count.
+bool sameState(const HumanMorphState& a, const HumanMorphState& b) {
+    return a.tailLength == b.tailLength &&
+           !std::memcmp(a.analysisWindow, b.analysisWindow, sizeof a.analysisWindow) &&
+           !std::memcmp(a.tail, b.tail, sizeof a.tail) &&
+           !std::memcmp(a.outputBlock, b.outputBlock, sizeof a.outputBlock);
+}
+bool sameState(const CartoonMorphState& a, const CartoonMorphState& b) {
+    return a.pendingLength == b.pendingLength &&
+           !std::memcmp(a.analysisInputHistory, b.analysisInputHistory, sizeof a.analysisInputHistory) &&
+           !std::memcmp(a.synthesisOutputHistory, b.synthesisOutputHistory, sizeof a.synthesisOutputHistory) &&
+           !std::memcmp(a.pendingOutput, b.pendingOutput, sizeof a.pendingOutput);
 }
 
 std::vector<float> noise(size_t length, float amplitude, unsigned seed) {
@@ -130,6 +145,22 @@ TEST(MorphUnit, StateCarriesAcrossBlocksAndMatchesOneLongCall) {
         std::vector<float> lastBlockFresh(kBlock);
         processMorphBlock(in.data() + 7 * kBlock, lastBlockFresh.data(), kBlock, 1, p, *fresh);
         EXPECT_NE(std::vector<float>(byBlocks.end() - kBlock, byBlocks.end()), lastBlockFresh);
+    }
+    // A block in one mode leaves the other mode's state exactly as it was.
+    {
+        auto state = makeMorphState();
+        morphBlocks(in, human(1.2f, 1.0f), *state);
+        morphBlocks(in, cartoon(1.2f, 1.0f), *state);
+        const HumanMorphState humanBefore = state->human;
+        const CartoonMorphState cartoonBefore = state->cartoon;
+        morphBlocks(in, cartoon(0.8f, -0.3f), *state);
+        EXPECT_TRUE(sameState(humanBefore, state->human));
+        morphBlocks(in, human(0.8f, 0.9f), *state);
+        EXPECT_FALSE(sameState(humanBefore, state->human));
+        const CartoonMorphState cartoonAfterCartoon = state->cartoon;
+        morphBlocks(in, human(1.1f, 1.1f), *state);
+        EXPECT_TRUE(sameState(cartoonAfterCartoon, state->cartoon));
+        EXPECT_FALSE(sameState(cartoonBefore, cartoonAfterCartoon));
     }
     // The first human block fades in from the zero tail.
     auto state = makeMorphState();
