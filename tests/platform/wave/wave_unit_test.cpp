@@ -159,7 +159,9 @@ TEST(WorkerThread, HandlesPostedMessagesInOrderAndIgnoresUnknownOnes) {
 
     for (uintptr_t i = 0; i < 200; ++i) {
         ASSERT_TRUE(w::postThreadMessage(recorder.threadId(), kMsgRecord, i, 0));
-        if (i % 50 == 0) ASSERT_TRUE(w::postThreadMessage(recorder.threadId(), 0x7777, i, 0));
+        if (i % 50 == 0) {
+            ASSERT_TRUE(w::postThreadMessage(recorder.threadId(), 0x7777, i, 0));
+        }
     }
     recorder.waitIdle();
     ASSERT_EQ(recorder.seen.size(), 200u);
