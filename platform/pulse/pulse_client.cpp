@@ -205,7 +205,7 @@ void onSinkInputInfo(pa_context*, const pa_sink_input_info* i, int eol, void* us
     }
     c->out->push_back(StreamInfo{i->index,
                                  orEmpty(pa_proplist_gets(i->proplist, PA_PROP_APPLICATION_NAME)),
-                                 orEmpty(i->name), i->sink});
+                                 orEmpty(i->name), i->sink, i->owner_module});
 }
 
 void onSourceOutputInfo(pa_context*, const pa_source_output_info* i, int eol, void* userdata) {
@@ -217,7 +217,7 @@ void onSourceOutputInfo(pa_context*, const pa_source_output_info* i, int eol, vo
     }
     c->out->push_back(StreamInfo{i->index,
                                  orEmpty(pa_proplist_gets(i->proplist, PA_PROP_APPLICATION_NAME)),
-                                 orEmpty(i->name), i->source});
+                                 orEmpty(i->name), i->source, i->owner_module});
 }
 
 void onServerInfo(pa_context*, const pa_server_info* i, void* userdata) {

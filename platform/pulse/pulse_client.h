@@ -37,6 +37,7 @@ struct StreamInfo {
     std::string applicationName;
     std::string mediaName;
     uint32_t deviceIndex = 0;  // sink or source it is connected to
+    uint32_t ownerModule = UINT32_MAX;  // set for streams a module made (e.g. a remap source)
 };
 
 constexpr int kDefaultTimeoutMs = 3000;

@@ -1,0 +1,213 @@
+#include "routing/routing.h"
+
+#include <QDebug>
+#include <QProcess>
+#include <QThread>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/properties.h"
+#include "companions/capwell.h"
+#include "companions/virtual_device.h"
+#include "platform/endpoints/endpoints.h"
+#include "platform/pulse/pulse_client.h"
+
+#ifdef PARLUNE_HAVE_LOOPTAP
+#include "looptap/looptap.h"
+#endif
+
+namespace parlune::routing {
+namespace {
+
+constexpr unsigned long kSettleMs = 200;
+// The switcher finishes in well under a second; waiting for it keeps a
+// "restoreplay" from overtaking the "setplay" before it.
+constexpr int kSwitcherTimeoutMs = 5000;
+
+bool playing = false;
+std::string lastDeviceName;
+
+PassThrough defaultPassThrough() {
+    PassThrough p;
+#ifdef PARLUNE_HAVE_LOOPTAP
+    p.start = &StartPlaying;
+    p.stop = &StopPlaying;
+#endif
+    return p;
+}
+PassThrough passThrough = defaultPassThrough();
+
+std::function<void(const QString&)> fatalHandler = [](const QString& message) {
+    qCritical().noquote() << message;
+};
+
+void pause(unsigned long ms) { QThread::msleep(ms); }
+
+QString applicationPath() {
+    return app::properties().toString(QString::fromLatin1(app::prop::applicationPath));
+}
+
+// Runs the switcher with an argument list (no command interpreter, so any
+// path works); its result is not needed, as before.
+void runSwitcher(const QString& argument) {
+    QProcess switcher;
+    switcher.setProgram(switcherProgram());
+    switcher.setArguments({argument});
+    switcher.setProcessChannelMode(QProcess::ForwardedChannels);
+    switcher.start();
+    if (switcher.waitForStarted(kSwitcherTimeoutMs)) switcher.waitForFinished(kSwitcherTimeoutMs);
+}
+
+// The capture devices Looptap accepts: "Parlune" in the first 31 characters
+// of the name (all its device list keeps), and no "MIDI" in any case.
+bool looptapWouldTake(const std::string& friendlyName) {
+    const std::string name = friendlyName.substr(0, 31);
+    std::string upper = name;
+    for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name.find("Parlune") != std::string::npos && upper.find("MIDI") == std::string::npos;
+}
+
+bool captureSidePresent(endpoints::PulseEndpoints& endpoints) {
+    const auto list = endpoints.active();
+    if (!list) return false;
+    for (const auto& e : *list)
+        if (looptapWouldTake(e.friendlyName)) return true;
+    return false;
+}
+
+// Looptap would otherwise end the process without a word.
+void startPassThrough() {
+    std::string why;
+    if (!ensureCaptureSide(&why)) {
+        fatalHandler(QStringLiteral("Parlune cannot start: the virtual audio device PARLUNE-01 is "
+                                    "not available (%1).")
+                         .arg(QString::fromStdString(why)));
+        std::exit(1);
+    }
+    if (passThrough.start) passThrough.start();
+}
+
+void stopPassThrough() {
+    if (passThrough.stop) passThrough.stop();
+}
+
+}  // namespace
+
+QString switcherProgram() { return applicationPath() + QStringLiteral("/swaplane"); }
+
+bool isPlaying() { return playing; }
+std::string defaultDeviceName() { return lastDeviceName; }
+void rememberDeviceName(const std::string& friendlyName) { lastDeviceName = friendlyName; }
+
+void setPassThrough(PassThrough p) { passThrough = p; }
+void setFatalHandler(std::function<void(const QString&)> handler) { fatalHandler = std::move(handler); }
+
+bool ensureCaptureSide(std::string* why) {
+    endpoints::PulseEndpoints endpoints;
+    if (!endpoints.available()) {
+        if (why) *why = "the audio server is not reachable";
+        return false;
+    }
+    if (captureSidePresent(endpoints)) return true;
+    pulse::PulseClient client("Parlune");
+    const auto outcome = vdev::ensureVirtualDevice(client);
+    if (!outcome.ok) {
+        if (why) *why = outcome.message;
+        return false;
+    }
+    if (captureSidePresent(endpoints)) return true;
+    if (why) *why = "its microphone did not appear";
+    return false;
+}
+
+bool isQuibDefault() {
+    endpoints::PulseEndpoints endpoints;
+    const auto name = endpoints.defaultPlaybackName();
+    if (!name) return false;
+    rememberDeviceName(*name);
+    return name->find("Parlune") != std::string::npos;
+}
+
+void startQuibDefault() {
+    qDebug("Start Quib, make Quib the default playback device..........");
+    if (!playing) {
+        startPassThrough();
+        pause(kSettleMs);
+        playing = true;
+    }
+    setQuibDefault();
+}
+
+void setQuibDefault() {
+    pause(kSettleMs);
+    if (!isQuibDefault()) runSwitcher(QStringLiteral("setplay"));
+}
+
+void stopQuibRestore() {
+    qDebug("Stop Quib, restore default audio playback device..........");
+    restoreDefault();
+    if (playing) {
+        qDebug("Stop Quib, restore default audio playback device :isPlaying..........");
+        stopPassThrough();
+        pause(kSettleMs);
+        playing = false;
+    }
+}
+
+void restoreDefault() {
+    pause(kSettleMs);
+    runSwitcher(QStringLiteral("restoreplay"));
+}
+
+void stopSwitcher() {
+    qDebug("stopSwitcher..........");
+    restoreDefault();
+}
+
+void startQuib() {
+    qDebug("Start Quib..........");
+    startPassThrough();
+    pause(kSettleMs);
+}
+
+void stopQuib() {
+    qDebug("Stop Quib..........");
+    stopPassThrough();
+    pause(kSettleMs);
+}
+
+void startRecordQuib() {
+    qDebug("Start Record Quib");
+    const QByteArray file = (applicationPath() + QStringLiteral("/media/recorded.wav")).toLocal8Bit();
+    set_recorded_filename(file.constData());
+    start_record();
+    pause(kSettleMs);
+}
+
+void stopRecordQuib() {
+    qDebug("Stop Record Quib");
+    stop_record();
+    qDebug("66666666666666666666666666");
+    pause(kSettleMs);
+}
+
+bool startupCheck(bool playDevNamesVirtualDevice) {
+    if (!playDevNamesVirtualDevice && isQuibDefault()) {
+        qDebug("+++++++++++++++++ STOP");
+        stopSwitcher();
+    }
+    if (!isQuibDefault()) return false;
+    openSoundControlPanel();
+    return true;
+}
+
+void openSoundControlPanel() {
+    if (QProcess::startDetached(QStringLiteral("pavucontrol"), {})) return;
+    if (QProcess::startDetached(QStringLiteral("gnome-control-center"), {QStringLiteral("sound")})) return;
+    if (QProcess::startDetached(QStringLiteral("systemsettings"), {QStringLiteral("kcm_pulseaudio")})) return;
+    qDebug("No sound settings program found (pavucontrol, gnome-control-center, systemsettings)");
+}
+
+}  // namespace parlune::routing

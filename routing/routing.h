@@ -1,0 +1,69 @@
+// Virtual device routing: while Parlune runs, PARLUNE-01 is the default
+// playback device (the switcher program does the switching), Looptap copies
+// its capture side to the user's speaker, and Capwell records samples from it.
+// The steps keep their fixed pauses: the pass-through and the switcher get
+// 200 ms to settle after each action.
+//
+// Thread contract: GUI thread only; every step blocks its caller for its pauses.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <string>
+
+namespace parlune::routing {
+
+// Routed state: the virtual device is the default and the pass-through runs.
+void startQuibDefault();
+void setQuibDefault();
+// Unrouted state: previous default restored, pass-through stopped.
+void stopQuibRestore();
+void restoreDefault();
+void stopSwitcher();
+// Stop and restart the pass-through around a recording; isPlaying untouched.
+void startQuib();
+void stopQuib();
+void startRecordQuib();
+void stopRecordQuib();
+
+// Whether the default playback device's friendly name contains "Parlune".
+bool isQuibDefault();
+// The pass-through was started by startQuibDefault and not yet stopped by
+// stopQuibRestore.
+bool isPlaying();
+// Friendly name of the last endpoint whose name was read (also by the
+// microphone mute pass).
+std::string defaultDeviceName();
+void rememberDeviceName(const std::string& friendlyName);
+
+// Start-up check, before the live chain starts. Restores the previous default
+// when the virtual device is the default but PlayDev.ini does not name it
+// (a run that ended without restoring). Returns true when the virtual device
+// is still the default afterwards: the sound settings have then been opened
+// and the caller shows "Something is wrong" / "Please set your headset as
+// default in sounds settings".
+bool startupCheck(bool playDevNamesVirtualDevice);
+
+// pavucontrol, else the desktop's sound settings; a log line when neither
+// can be started.
+void openSoundControlPanel();
+
+// The switcher program in the data folder (applicationPath + "/swaplane").
+QString switcherProgram();
+
+// Looptap ends the whole process when no capture device carries the product
+// name. Before each start of the pass-through the routing makes sure the
+// virtual device is there (loading it if needed); when it cannot be had, the
+// fatal handler shows why and the program exits with code 1.
+bool ensureCaptureSide(std::string* why);
+void setFatalHandler(std::function<void(const QString& message)> handler);
+
+// The pass-through the steps start and stop: Looptap's exports by default.
+struct PassThrough {
+    void (*start)() = nullptr;
+    void (*stop)() = nullptr;
+};
+void setPassThrough(PassThrough passThrough);
+
+}  // namespace parlune::routing
