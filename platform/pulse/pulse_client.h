@@ -101,7 +101,8 @@ public:
                                         const std::string& applicationName = "Parlune");
 
     // Blocks until all frames are written/read; false when the stream failed
-    // (server gone, device removed). A failed stream stays failed.
+    // (server gone, device removed, or no progress for kDefaultTimeoutMs or
+    // four buffer lengths, whichever is longer). A failed stream stays failed.
     bool write(const float* frames, size_t frameCount);
     bool read(float* frames, size_t frameCount);
     // Frames ready to read now without blocking (record streams); -1 on failure.

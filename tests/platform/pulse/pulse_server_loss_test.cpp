@@ -1,0 +1,115 @@
+// A stream must never hang when its server dies or stops answering. Each test
+// runs its own throw-away PulseAudio, so the suite's server is not touched.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "platform/pulse/pulse_client.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+namespace pp = parlune::pulse;
+
+namespace {
+
+class ThrowAwayServer {
+public:
+    ThrowAwayServer() {
+        char pattern[] = "/tmp/parlune-lost-XXXXXX";
+        dir_ = mkdtemp(pattern);
+        fs::create_directories(dir_ + "/run");
+        chmod((dir_ + "/run").c_str(), 0700);
+        const std::string socket = dir_ + "/run/native";
+        const std::string protocol = "module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
+        std::vector<std::string> args = {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                                         "--use-pid-file=no", "--log-target=file:" + dir_ + "/log",
+                                         "-L", protocol, "-L", "module-null-sink sink_name=lost"};
+        std::vector<std::string> env = {"HOME=" + dir_, "XDG_RUNTIME_DIR=" + dir_ + "/run",
+                                        "XDG_CONFIG_HOME=" + dir_ + "/config",
+                                        "PATH=/usr/bin:/bin"};
+        std::vector<char*> argv, envp;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        if (posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0) pid_ = 0;
+        if (const char* old = std::getenv("PULSE_SERVER")) suiteServer_ = old;
+        setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+        for (int i = 0; i < 100 && pid_ && !pp::serverReachable(200); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ~ThrowAwayServer() {
+        if (pid_) {
+            kill(pid_, SIGCONT);
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        fs::remove_all(dir_);
+        if (suiteServer_.empty())
+            unsetenv("PULSE_SERVER");
+        else
+            setenv("PULSE_SERVER", suiteServer_.c_str(), 1);
+    }
+    bool up() const { return pid_ && pp::serverReachable(500); }
+    void signal(int sig) { kill(pid_, sig); }
+    void kill9() {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+
+private:
+    std::string dir_;
+    std::string suiteServer_;
+    pid_t pid_ = 0;
+};
+
+}  // namespace
+
+TEST(PulseServerLoss, StreamsAndCallsFailWhenTheServerDies) {
+    PARLUNE_NEED_PULSE();
+    ThrowAwayServer server;
+    ASSERT_TRUE(server.up());
+    pp::PulseClient client("Parlune loss test");
+    auto play = pp::Stream::open(pp::StreamDirection::Playback, "lost", 48000, 2, {20, 0}, "lost play");
+    auto record = pp::Stream::open(pp::StreamDirection::Record, "", 48000, 2, {20, 0}, "lost record");
+    ASSERT_TRUE(client.connected() && play && record);
+
+    server.kill9();
+    std::vector<float> buffer(48000 * 2 * 5, 0.0f);
+    EXPECT_FALSE(play->write(buffer.data(), 48000 * 5));
+    EXPECT_FALSE(record->read(buffer.data(), 48000 * 5));
+    EXPECT_TRUE(play->failed());
+    EXPECT_TRUE(record->failed());
+    EXPECT_EQ(play->latencyUs(), -1);
+    EXPECT_FALSE(play->drain());
+    EXPECT_FALSE(client.connected());
+    EXPECT_TRUE(client.sinks().empty());
+    EXPECT_FALSE(client.setDefaultSink("lost"));
+}
+
+TEST(PulseServerLoss, StreamsGiveUpOnAServerThatStopsAnswering) {
+    PARLUNE_NEED_PULSE();
+    ThrowAwayServer server;
+    ASSERT_TRUE(server.up());
+    auto play = pp::Stream::open(pp::StreamDirection::Playback, "lost", 48000, 2, {20, 0}, "stalled play");
+    auto record = pp::Stream::open(pp::StreamDirection::Record, "lost.monitor", 48000, 2, {20, 0},
+                                   "stalled record");
+    pp::PulseClient client("Parlune stall test", 500);
+    ASSERT_TRUE(play && record && client.connected());
+
+    server.signal(SIGSTOP);
+    std::vector<float> buffer(48000 * 2 * 10, 0.0f);
+    EXPECT_FALSE(play->write(buffer.data(), 48000 * 10));  // 10 s of audio; gives up long before
+    EXPECT_FALSE(record->read(buffer.data(), 48000 * 10));
+    EXPECT_TRUE(play->failed());
+    EXPECT_TRUE(client.sinks().empty());  // the call times out instead of waiting
+    server.signal(SIGCONT);
+}
