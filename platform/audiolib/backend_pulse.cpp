@@ -1,5 +1,6 @@
 // Real devices through the audio server: a mixer thread paced by a blocking
 // playback stream, and one capture thread per recording.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -101,7 +102,7 @@ public:
     PulseRecorder(std::unique_ptr<pulse::Stream> stream, std::unique_ptr<RecordTarget> target,
                   DeferredFailure* failures)
         : stream_(std::move(stream)), target_(std::move(target)), failures_(failures) {
-        buffer_.resize(static_cast<size_t>(stream_->rate()) / 10 * stream_->channels());
+        buffer_.resize(static_cast<size_t>(stream_->rate()) / 10 * stream_->channels());  // 100 ms
         recording_.store(true);
         thread_ = std::thread([this] { run(); });
     }
@@ -116,25 +117,29 @@ public:
     }
 
 private:
+    // Reads what the server has delivered, polling every 2 ms: blocking reads
+    // wake late on a loaded machine, and a stop request is seen at once. The
+    // stream reports nothing readable before its first read, so one fragment
+    // is read blocking first.
     void run() {
         const size_t capacity = buffer_.size() / stream_->channels();
-        while (!stopping_.load(std::memory_order_relaxed)) {
-            long ready = stream_->readable();
-            if (ready < 0) {
-                failures_->post(Result::RecordFailed, "the capture device went away; recording stopped");
-                break;
-            }
-            if (ready == 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                continue;
-            }
-            size_t count = std::min(static_cast<size_t>(ready), capacity);
-            if (!stream_->read(buffer_.data(), count)) {
-                failures_->post(Result::RecordFailed, "the capture device went away; recording stopped");
-                break;
-            }
+        size_t count = std::max<size_t>(1, stream_->rate() * kCaptureFragmentMs / 1000);
+        bool ok = stream_->read(buffer_.data(), count);
+        while (ok && !stopping_.load(std::memory_order_relaxed)) {
             if (!target_->write(buffer_.data(), count)) break;  // a one-shot recording is full
+            count = 0;
+            while (count == 0 && !stopping_.load(std::memory_order_relaxed)) {
+                long ready = stream_->readable();
+                if (ready < 0) {
+                    ok = false;
+                    break;
+                }
+                count = std::min(static_cast<size_t>(ready), capacity);
+                if (count == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            if (ok && count > 0) ok = stream_->read(buffer_.data(), count);
         }
+        if (!ok) failures_->post(Result::RecordFailed, "the capture device went away; recording stopped");
         recording_.store(false);
     }
 
