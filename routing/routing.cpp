@@ -77,15 +77,8 @@ bool captureSidePresent(endpoints::PulseEndpoints& endpoints) {
     return false;
 }
 
-// Looptap would otherwise end the process without a word.
 void startPassThrough() {
-    std::string why;
-    if (!ensureCaptureSide(&why)) {
-        fatalHandler(QStringLiteral("Parlune cannot start: the virtual audio device PARLUNE-01 is "
-                                    "not available (%1).")
-                         .arg(QString::fromStdString(why)));
-        std::exit(1);
-    }
+    requireVirtualDevice();
     if (passThrough.start) passThrough.start();
 }
 
@@ -120,6 +113,15 @@ bool ensureCaptureSide(std::string* why) {
     if (captureSidePresent(endpoints)) return true;
     if (why) *why = "its microphone did not appear";
     return false;
+}
+
+void requireVirtualDevice() {
+    std::string why;
+    if (ensureCaptureSide(&why)) return;
+    fatalHandler(QStringLiteral("Parlune cannot start: the virtual audio device PARLUNE-01 is "
+                                "not available (%1).")
+                     .arg(QString::fromStdString(why)));
+    std::exit(1);
 }
 
 bool isQuibDefault() {

@@ -57,6 +57,9 @@ QString switcherProgram();
 // virtual device is there (loading it if needed); when it cannot be had, the
 // fatal handler shows why and the program exits with code 1.
 bool ensureCaptureSide(std::string* why);
+// ensureCaptureSide, and on failure the fatal handler and exit code 1. The
+// program calls it at start-up; the steps call it before each pass-through start.
+void requireVirtualDevice();
 void setFatalHandler(std::function<void(const QString& message)> handler);
 
 // The pass-through the steps start and stop: Looptap's exports by default.
