@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -32,6 +33,9 @@ struct DeviceBase {
     bool busy = false;     // the I/O thread is filling or draining `head`
     bool quit = false;
     bool streamFailed = false;
+    // Set by reset and stop so the header in hand is let go between chunks
+    // instead of after all of it has gone through the server.
+    std::atomic<bool> abandon{false};
 
     std::vector<float> frames;  // conversion space, kChunkFrames frames
     std::thread io;
@@ -128,24 +132,27 @@ void toFloats(const char* in, size_t count, float* out) {
     }
 }
 
+enum class Transfer { Done, Failed, Abandoned };
+
 // Moves one header's frames through the stream, a chunk at a time.
-bool transfer(DeviceBase& d, Header* h) {
+Transfer transfer(DeviceBase& d, Header* h) {
     const size_t channels = d.format.channels;
     const size_t total = h->bufferLength / d.format.blockAlign;
     for (size_t done = 0; done < total;) {
+        if (d.abandon) return Transfer::Abandoned;
         const size_t n = std::min(kChunkFrames, total - done);
         char* bytes = h->data + done * d.format.blockAlign;
         if (d.capture) {
-            if (!d.stream->read(d.frames.data(), n)) return false;
+            if (!d.stream->read(d.frames.data(), n)) return Transfer::Failed;
             toSamples(d.frames.data(), n * channels, bytes);
         } else {
             toFloats(bytes, n * channels, d.frames.data());
-            if (!d.stream->write(d.frames.data(), n)) return false;
+            if (!d.stream->write(d.frames.data(), n)) return Transfer::Failed;
         }
         done += n;
     }
     if (d.capture) h->bytesRecorded = static_cast<uint32_t>(total * d.format.blockAlign);
-    return true;
+    return Transfer::Done;
 }
 
 void serve(DeviceBase& d) {
@@ -172,14 +179,17 @@ void serve(DeviceBase& d) {
         Header* h = d.head;
         d.busy = true;
         lock.unlock();
-        const bool ok = transfer(d, h);
+        const Transfer result = transfer(d, h);
         lock.lock();
         d.busy = false;
-        if (ok)
+        if (result == Transfer::Done)
             notify(d, d.capture ? kMsgInData : kMsgOutDone, popHead(d));
-        else
+        else if (result == Transfer::Failed)
             d.streamFailed = true;  // the header stays queued until reset
         d.idle.notify_all();
+        // An abandoned header stays first in the queue; whoever abandoned it
+        // is waiting for `busy` to clear.
+        if (result == Transfer::Abandoned) d.wake.wait(lock, [&] { return d.quit || !d.abandon; });
     }
 }
 
@@ -259,10 +269,15 @@ Result enqueue(DeviceBase* d, Header* h) {
 
 Result reset(DeviceBase* d) {
     if (!isLive(d)) return kInvalidHandle;
-    std::unique_lock<std::mutex> lock(d->mutex);
-    d->started = false;
-    d->idle.wait(lock, [&] { return !d->busy; });
-    while (d->head) notify(*d, d->capture ? kMsgInData : kMsgOutDone, popHead(*d));
+    d->abandon = true;
+    {
+        std::unique_lock<std::mutex> lock(d->mutex);
+        d->started = false;
+        d->idle.wait(lock, [&] { return !d->busy; });
+        while (d->head) notify(*d, d->capture ? kMsgInData : kMsgOutDone, popHead(*d));
+        d->abandon = false;
+    }
+    d->wake.notify_all();
     return kOk;
 }
 
@@ -362,9 +377,14 @@ Result inStart(InHandle handle) {
 }
 Result inStop(InHandle handle) {
     if (!isLive(handle)) return kInvalidHandle;
-    std::unique_lock<std::mutex> lock(handle->mutex);
-    handle->started = false;
-    handle->idle.wait(lock, [&] { return !handle->busy; });
+    handle->abandon = true;
+    {
+        std::unique_lock<std::mutex> lock(handle->mutex);
+        handle->started = false;
+        handle->idle.wait(lock, [&] { return !handle->busy; });
+        handle->abandon = false;
+    }
+    handle->wake.notify_all();
     return kOk;
 }
 Result inReset(InHandle handle) { return reset(handle); }
