@@ -39,11 +39,7 @@ public:
         pa_gettimeofday(&tv);
         pa_timeval_add(&tv, kHeartbeatUs);
         heartbeat_ = api->time_new(api, &tv, &Connection::onHeartbeat, this);
-        waitFor([&] { return pa_context_get_state(context_) != PA_CONTEXT_CONNECTING &&
-                             pa_context_get_state(context_) != PA_CONTEXT_AUTHORIZING &&
-                             pa_context_get_state(context_) != PA_CONTEXT_SETTING_NAME &&
-                             pa_context_get_state(context_) != PA_CONTEXT_UNCONNECTED; },
-                deadlineIn(timeoutMs));
+        waitFor([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; }, deadlineIn(timeoutMs));
         return pa_context_get_state(context_) == PA_CONTEXT_READY;
     }
 
