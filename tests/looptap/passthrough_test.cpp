@@ -140,6 +140,34 @@ TEST_F(LooptapOnServer, SoundIntoTheVirtualDeviceArrivesOnTheConfiguredSpeakerOn
     }
 }
 
+// The program writes the speaker's description as UTF-8 bytes; Looptap cuts
+// it at 31 bytes, here inside the three-byte dash, exactly as the name it
+// gets from the device, so the two still match.
+TEST_F(LooptapOnServer, ANonAsciiSpeakerNameLongerThanThirtyOneBytesIsFound) {
+    const std::string salon = "Enceinte numérique du salon — stéréo";
+    const std::string sejour = "Enceinte numérique du séjour — stéréo";
+    std::vector<uint32_t> modules;
+    for (const auto& [sink, description] :
+         {std::pair{"looptap_sejour", sejour}, std::pair{"looptap_salon", salon}}) {
+        const int64_t module = client_->loadModule(
+            "module-null-sink", std::string("sink_name=") + sink +
+                                    " rate=44100 sink_properties='device.description=\"" +
+                                    description + "\"'");
+        ASSERT_GE(module, 0);
+        modules.push_back(static_cast<uint32_t>(module));
+    }
+    writeConfig(salon);
+    StartPlaying();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto recorded = playAndRecord("parlune_01", fadedTone(1.2, 440.0),
+                                        {"looptap_salon.monitor", "looptap_sejour.monitor"}, 1.8);
+    StopPlaying();
+    for (uint32_t module : modules) client_->unloadModule(module);
+    ASSERT_EQ(recorded.size(), 2u);
+    EXPECT_GT(parlune::test::rms(recorded[0]), 0.1);
+    EXPECT_LT(parlune::test::rms(recorded[1]), 0.001);
+}
+
 TEST_F(LooptapOnServer, RepeatedStartsKeepOnePipeAndStopsReleaseEverything) {
     writeConfig("Speaker");
     const int threadsBefore = threadCount();
