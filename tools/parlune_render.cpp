@@ -1,6 +1,11 @@
-// parlune-render: morphs a WAV file offline the way the live chain would,
-// block by block from a fresh state, and writes a 16-bit 16 kHz mono WAV.
-#include <samplerate.h>
+// parlune-render: exports a WAV file through the morph and the effects with
+// the same routine the window's export runs, so a file rendered here and one
+// exported from the window are identical. The input is first converted to
+// 16 kHz mono the way a recording is, when it is not already.
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+#include <QtGlobal>
 #include <sndfile.h>
 
 #include <cmath>
@@ -10,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "app/properties.h"
+#include "engine/engine.h"
 #include "ui/pad_math.h"
 #include "ui/presets.h"
 #include "voice/morph_unit.h"
@@ -21,8 +28,9 @@ constexpr int kUsageError = 2;
 void printUsage(FILE* to) {
     std::fprintf(to,
                  "Usage: parlune-render [options] IN.wav OUT.wav\n"
-                 "Morphs IN.wav (any rate and channel count; converted to 16 kHz mono)\n"
-                 "and writes OUT.wav, 16-bit 16 kHz mono, of the converted input's length.\n"
+                 "Exports IN.wav (any rate and channel count; converted to 16 kHz mono)\n"
+                 "through the morph and the chosen effects into OUT.wav, 16 kHz mono, as\n"
+                 "the window's export does: whole 64 ms blocks, from a fresh morph state.\n"
                  "\n"
                  "  --preset NAME           one of the eight voices (any case):\n"
                  "                          ");
@@ -32,9 +40,25 @@ void printUsage(FILE* to) {
                  "  --mode human|cartoon    morph mode (default cartoon)\n"
                  "  --pitch P               pitch control (default 1)\n"
                  "  --formant F             formant control (default 1.5)\n"
-                 "  --list-presets          prints the preset names, one a line\n"
+                 "  --echo --chorus --distortion --tremolo   switch an effect on\n"
                  "  --help                  this text\n"
                  "A preset sets mode, pitch and formant; options after it override them.\n");
+}
+
+// Effect options and the flags they clear (true = bypassed).
+struct EffectOption {
+    const char* option;
+    const char* bypassFlag;
+};
+constexpr EffectOption kEffectOptions[] = {{"--echo", "isDspEchoBipassed"},
+                                           {"--chorus", "isDspChorusBipassed"},
+                                           {"--distortion", "isDspDistortionBipassed"},
+                                           {"--tremolo", "isDspTremoloBipassed"}};
+
+const EffectOption* findEffectOption(const std::string& arg) {
+    for (const EffectOption& effect : kEffectOptions)
+        if (arg == effect.option) return &effect;
+    return nullptr;
 }
 
 int fail(const std::string& message) {
@@ -50,66 +74,34 @@ bool parseNumber(const char* text, float& value) {
     return true;
 }
 
-// Reads the file as mono 16 kHz: channels averaged, other rates converted.
-bool readMono16k(const std::string& path, std::vector<float>& mono, std::string& error) {
-    SF_INFO info{};
+// Rate and channel count of a readable audio file; false with a message otherwise.
+bool probeInput(const std::string& path, SF_INFO& info, std::string& error) {
+    info = SF_INFO{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file) {
         error = "cannot read " + path + ": " + sf_strerror(nullptr);
         return false;
     }
+    sf_close(file);
     if (info.channels < 1 || info.samplerate < 1) {
-        sf_close(file);
         error = path + " has no audio channels";
         return false;
     }
-    std::vector<float> interleaved(static_cast<size_t>(info.frames) * info.channels);
-    const sf_count_t frames = sf_readf_float(file, interleaved.data(), info.frames);
-    sf_close(file);
-    std::vector<float> downmix(static_cast<size_t>(frames));
-    for (sf_count_t f = 0; f < frames; ++f) {
-        double sum = 0;
-        for (int c = 0; c < info.channels; ++c) sum += interleaved[f * info.channels + c];
-        downmix[f] = static_cast<float>(sum / info.channels);
-    }
-    if (info.samplerate == parlune::voice::kMorphSampleRate) {
-        mono.swap(downmix);
-        return true;
-    }
-    const double ratio = double(parlune::voice::kMorphSampleRate) / info.samplerate;
-    mono.assign(static_cast<size_t>(std::ceil(downmix.size() * ratio)) + 16, 0.0f);
-    SRC_DATA data{};
-    data.data_in = downmix.data();
-    data.input_frames = static_cast<long>(downmix.size());
-    data.data_out = mono.data();
-    data.output_frames = static_cast<long>(mono.size());
-    data.src_ratio = ratio;
-    data.end_of_input = 1;
-    const int status = src_simple(&data, SRC_SINC_BEST_QUALITY, 1);
-    if (status != 0) {
-        error = std::string("sample rate conversion failed: ") + src_strerror(status);
-        return false;
-    }
-    mono.resize(static_cast<size_t>(data.output_frames_gen));
     return true;
 }
 
-bool writeMono16k(const std::string& path, const std::vector<float>& samples, std::string& error) {
+bool readableWav(const std::string& path, sf_count_t& frames) {
     SF_INFO info{};
-    info.samplerate = parlune::voice::kMorphSampleRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) {
-        error = "cannot write " + path + ": " + sf_strerror(nullptr);
-        return false;
-    }
-    // Full-scale samples stay full scale instead of wrapping.
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const sf_count_t written = sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    const bool ok = written == static_cast<sf_count_t>(samples.size()) && sf_close(file) == 0;
-    if (!ok) error = "writing " + path + " failed";
-    return ok;
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return false;
+    sf_close(file);
+    frames = info.frames;
+    return true;
+}
+
+// The engine's runs log what they do; a command line keeps quiet about it.
+void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type != QtDebugMsg) std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
 }  // namespace
@@ -117,6 +109,7 @@ bool writeMono16k(const std::string& path, const std::vector<float>& samples, st
 int main(int argc, char** argv) {
     parlune::voice::MorphParams params;  // cartoon, pitch 1, formant 1.5 as at start-up
     std::vector<std::string> files;
+    std::vector<const EffectOption*> effectsOn;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -146,6 +139,8 @@ int main(int argc, char** argv) {
             } else if (!parseNumber(value, arg == "--pitch" ? params.pitch : params.formant)) {
                 return fail(arg + " takes a number, not '" + value + "'");
             }
+        } else if (const EffectOption* effect = findEffectOption(arg)) {
+            effectsOn.push_back(effect);
         } else if (arg.size() > 1 && arg[0] == '-') {
             return fail("unknown option " + arg + " (see --help)");
         } else {
@@ -158,12 +153,41 @@ int main(int argc, char** argv) {
     }
 
     std::string error;
-    std::vector<float> input;
-    if (!readMono16k(files[0], input, error)) return fail(error);
-    const std::vector<float> output = parlune::voice::morphSignal(input, params);
-    if (!writeMono16k(files[1], output, error)) return fail(error);
-    std::printf("%s: %zu samples at 16 kHz, %s, pitch %.3f, formant %.3f -> %s\n", files[0].c_str(),
-                output.size(), params.isCartoonMorph ? "cartoon" : "human", params.pitch,
-                params.formant, files[1].c_str());
+    SF_INFO info;
+    if (!probeInput(files[0], info, error)) return fail(error);
+    qInstallMessageHandler(quietDebug);
+
+    QTemporaryDir work;
+    if (!work.isValid()) return fail("cannot make a temporary folder");
+    const QString input = QString::fromLocal8Bit(files[0].c_str());
+    const QString output = QString::fromLocal8Bit(files[1].c_str());
+    const bool is16kMono = info.samplerate == parlune::voice::kMorphSampleRate && info.channels == 1;
+
+    // The settings the window would hold, then its conversion and export.
+    parlune::app::PropertyStore& store = parlune::app::properties();
+    parlune::app::writeInitialProperties(store);
+    store.setValue("isCartoonMorph", params.isCartoonMorph);
+    store.setValue("pitch", double(params.pitch));
+    store.setValue("formant", double(params.formant));
+    store.setValue("warp", params.warp);
+    for (const EffectOption* effect : effectsOn) store.setValue(effect->bypassFlag, false);
+    if (is16kMono) {
+        store.setValue("applicationPathREC16khz", input);
+    } else {
+        store.setValue("applicationPathREC", input);
+        store.setValue("applicationPathREC16khz", work.filePath("recorded16khz.wav"));
+        parlune::engine::runConvert();
+    }
+    QFile::remove(output);
+    store.setValue("fname", output);
+    parlune::engine::runSave();
+
+    sf_count_t frames = 0;
+    if (!readableWav(files[1], frames)) return fail("cannot write " + files[1]);
+    std::string effects;
+    for (const EffectOption* effect : effectsOn) effects += std::string(", ") + (effect->option + 2);
+    std::printf("%s: %lld samples at 16 kHz, %s, pitch %.3f, formant %.3f%s -> %s\n", files[0].c_str(),
+                static_cast<long long>(frames), params.isCartoonMorph ? "cartoon" : "human", params.pitch,
+                params.formant, effects.c_str(), files[1].c_str());
     return 0;
 }

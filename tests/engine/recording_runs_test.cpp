@@ -6,6 +6,9 @@
 #include "tests/support/test_support.h"
 
 #include <QDir>
+#include "voice/morph_unit.h"
+
+#include <algorithm>
 #include <QTemporaryDir>
 
 namespace parlune::engine::testing {
@@ -81,6 +84,20 @@ TEST_F(RecordingRunsTest, ExportAppliesTheMorphEvenWhenTheLiveChainBypassesIt) {
     exportTo("export.wav");
     const test::Wav exported = test::readWav(stdPath("export.wav"));
     EXPECT_NEAR(test::medianF0(exported.samples, 16000) / 150.0, 1.5, 0.1);
+}
+
+TEST_F(RecordingRunsTest, ExportIsTheMorphOfEachWholeBlockFromAFreshState) {
+    writeRecording16k(1000);
+    store().setValue("isCartoonMorph", true);
+    store().setValue("pitch", 0.85);
+    store().setValue("formant", 2.0);
+    exportTo("export.wav");
+    const test::Wav input = test::readWav(stdPath("recorded16khz.wav"));
+    const test::Wav exported = test::readWav(stdPath("export.wav"));
+    ASSERT_EQ(exported.samples.size(), 15u * 1024u);
+    const std::vector<float> expected = voice::morphSignal(input.samples, {true, 0.85f, 2.0f, 1});
+    for (size_t i = 0; i < exported.samples.size(); ++i)
+        ASSERT_NEAR(exported.samples[i], std::clamp(expected[i], -1.0f, 1.0f), 1.0 / 16384) << i;
 }
 
 TEST_F(RecordingRunsTest, SameRecordingAndSettingsExportTheSameFile) {

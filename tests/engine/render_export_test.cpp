@@ -1,0 +1,71 @@
+// The command-line renderer and the window's export give the same file for
+// the same recording and settings.
+#include "engine_test_fixture.h"
+
+#include "tests/support/test_support.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/wait.h>
+
+namespace parlune::engine::testing {
+namespace {
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+int render(const std::string& args) {
+    const std::string command = std::string(PARLUNE_BIN_DIR) + "/parlune-render " + args + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct RenderCase {
+    int rate, channels;
+    const char* options;
+    bool cartoon;
+    double pitch, formant;
+    const char* bypassedOff;  // the effect flag the options switch on, or null
+};
+
+TEST_F(EngineTest, RendererWritesWhatTheWindowExports) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const RenderCase cases[] = {
+        {16000, 1, "--mode human --pitch 1.3 --formant 1.1 --echo", false, 1.3, 1.1, "isDspEchoBipassed"},
+        {44100, 2, "--mode cartoon --pitch 0.8 --formant 2 --tremolo", true, 0.8, 2.0, "isDspTremoloBipassed"},
+    };
+    for (const RenderCase& c : cases) {
+        SCOPED_TRACE(c.options);
+        // The recording as the window holds it: raw, then converted if needed.
+        const QString raw = folder.filePath("recorded.wav");
+        const QString converted = folder.filePath("recorded16khz.wav");
+        const std::vector<float> mono = test::voicedSignal(c.rate * 2, c.rate / 160.0, c.rate);
+        std::vector<float> interleaved;
+        for (float v : mono) interleaved.insert(interleaved.end(), size_t(c.channels), v);
+        ASSERT_TRUE(test::writeWav(raw.toStdString(), interleaved, c.rate, c.channels));
+
+        writeInitialProperties(store());
+        store().setValue("isCartoonMorph", c.cartoon);
+        store().setValue("pitch", c.pitch);
+        store().setValue("formant", c.formant);
+        store().setValue(c.bypassedOff, false);
+        store().setValue("applicationPathREC", raw);
+        store().setValue("applicationPathREC16khz", c.rate == 16000 ? raw : converted);
+        if (c.rate != 16000) runConvert();
+        store().setValue("fname", folder.filePath("window.wav"));
+        runSave();
+
+        const QString cli = folder.filePath("cli.wav");
+        ASSERT_EQ(render(std::string(c.options) + " " + raw.toStdString() + " " + cli.toStdString()), 0);
+        const QByteArray fromWindow = fileBytes(folder.filePath("window.wav"));
+        ASSERT_GT(fromWindow.size(), 44 + 2 * 16000);
+        EXPECT_EQ(fileBytes(cli), fromWindow);
+    }
+}
+
+}  // namespace
+}  // namespace parlune::engine::testing
