@@ -1,9 +1,9 @@
 // Looptap: copies the virtual device's capture side to the speaker named in
 // the first line of config.ini in the data folder. The only two symbols
 // liblooptap.so exports.
+// Each returns once the devices are started or stopped.
 //
-// Thread contract: call from one thread at a time (the program's GUI thread);
-// each returns once the devices are started or stopped.
+// Thread contract: call from one thread at a time, never both at once (the program's GUI thread).
 #pragma once
 
 #ifdef __cplusplus

@@ -1,11 +1,6 @@
 // The pass-through: a capture object, a playback object and a ring of twelve
-// blocks between them.
-//
-// Thread contract: construction, StartInputSide and destruction run on the
-// library caller's thread; InputCallback runs on the capture worker thread,
-// OutputCallback on the playback worker thread (and on the caller's during
-// CSoundOut::Start). The lock guards the slots, both indices and the written
-// count, and is held only for one block copy.
+// blocks between them. The lock guards the slots, both indices and the
+// written count, and is held only for one block copy.
 #pragma once
 
 #include <atomic>
@@ -15,6 +10,7 @@
 
 namespace parlune::looptap {
 
+// Thread contract: built, started and destroyed on the caller's thread; InputCallback on the capture thread, OutputCallback on the playback thread.
 class CPipe {
 public:
     static constexpr int kMaxSlots = 60;

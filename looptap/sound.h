@@ -1,11 +1,7 @@
 // The two ends of the pass-through: a capture object and a playback object,
 // each a worker thread to which its device posts finished buffers, and each
-// keeping six buffers with its device while it runs.
-//
-// Thread contract: Start and Stop run on the library caller's thread; the
-// OnWIM_DATA / OnWOM_DONE handlers and the callbacks they make run on the
-// object's own worker thread, never allocate, and do nothing once `Stop` has
-// cleared the running flag.
+// keeping six buffers with its device while it runs. The handlers never
+// allocate, and do nothing once `Stop` has cleared the running flag.
 #pragma once
 
 #include <atomic>
@@ -19,6 +15,7 @@ namespace parlune::looptap {
 class CPipe;
 
 // A block of audio bytes; owning (allocated here) or wrapping a wave header's.
+// Thread contract: used by one thread at a time; ring slots only under the pipe's lock.
 class CBuffer {
 public:
     CBuffer(int bytes, bool owns);  // allocates; "Out of memory!" and null data on failure
@@ -37,6 +34,7 @@ public:
 constexpr uint32_t kMsgEndThread = wave::kMsgUser + 110;
 constexpr int kQueuedBuffers = 6;
 
+// Thread contract: format and buffer setters on the caller's thread before Start; running and queued are atomics.
 class CSoundBase {
 public:
     using Callback = int (*)(CBuffer* buffer, void* user);
@@ -68,6 +66,7 @@ protected:
     wave::ThreadId m_threadId = 0;
 };
 
+// Thread contract: Start/Stop on the library caller's thread; OnWIM_DATA and the callback on its own worker thread.
 class CSoundIn : public wave::WorkerThread, public CSoundBase {
 public:
     CSoundIn();
@@ -85,6 +84,7 @@ private:
     wave::InHandle m_handle = nullptr;
 };
 
+// Thread contract: Start/Stop on the library caller's thread; OnWOM_DONE and the callback on its own worker thread.
 class CSoundOut : public wave::WorkerThread, public CSoundBase {
 public:
     CSoundOut();

@@ -4,11 +4,10 @@
 // device runs on a pulse stream driven by an I/O thread of its own, which
 // fills (capture) or drains (playback) the queued headers one after another
 // and posts kMsgInData / kMsgOutDone with (handle, header) to the callback
-// thread (see worker_thread.h).
+// thread (see worker_thread.h). The I/O threads never allocate, log or wait
+// on a lock a caller holds for long.
 //
-// Thread contract: every call may come from any thread; calls on one handle
-// must not overlap with its close. The device I/O threads never allocate, log
-// or hold a lock that a caller keeps for long.
+// Thread contract: any call from any thread, except that nothing may use a handle while it is being closed.
 #pragma once
 
 #include <cstddef>

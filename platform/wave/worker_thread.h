@@ -1,11 +1,9 @@
 // Worker threads with a message queue and a handler map: the callback threads
 // of the wave interface. A thread is known by its id, to which anyone may post
 // (postThreadMessage); the loop calls the handler registered for each message
-// in the order they were posted and ignores messages without one.
-//
-// Thread contract: handlers run on the worker thread; posting and waitIdle are
-// safe from any thread; posting never allocates and holds its locks only for
-// a queue insertion, so device I/O threads may post.
+// in the order they were posted and ignores messages without one. Posting
+// never allocates and holds its locks only for a queue insertion, so device
+// I/O threads may post.
 #pragma once
 
 #include <condition_variable>
@@ -31,6 +29,7 @@ enum class ThreadPriority { Normal, TimeCritical };
 // The message box of the wave side: one line on standard error.
 void messageBox(const std::string& text);
 
+// Thread contract: handlers run on the worker thread; posting, waitIdle and setPriority from any thread.
 class WorkerThread {
 public:
     using Handler = std::function<void(uintptr_t wParam, uintptr_t lParam)>;
