@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace parlune::pulse {
 namespace {
@@ -336,9 +337,20 @@ int64_t PulseClient::loadModule(const std::string& name, const std::string& argu
 
 bool PulseClient::unloadModule(uint32_t index) {
     pa_context* c = impl_->connection.context();
-    return impl_->call([&](Result* r) {
+    const bool accepted = impl_->call([&](Result* r) {
         return pa_context_unload_module(c, index, onSuccess, r);
     }).success != 0;
+    if (!accepted) return false;
+    // The server acknowledges before it has removed the module; wait until its
+    // devices are gone, so a reload right after cannot clash with their names.
+    const auto deadline = deadlineIn(impl_->timeoutMs);
+    while (Clock::now() < deadline) {
+        const auto list = modules();
+        if (std::none_of(list.begin(), list.end(), [&](const ModuleInfo& m) { return m.index == index; }))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 std::vector<StreamInfo> PulseClient::sinkInputs() {

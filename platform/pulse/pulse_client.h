@@ -64,6 +64,8 @@ public:
     std::vector<ModuleInfo> modules();
     // Returns the new module's index, or -1 on failure.
     int64_t loadModule(const std::string& name, const std::string& argument);
+    // Returns once the module is gone (or the timeout passed after the server
+    // accepted the request).
     bool unloadModule(uint32_t index);
 
     std::vector<StreamInfo> sinkInputs();

@@ -117,6 +117,19 @@ TEST_F(VirtualDevice, UpCleansLeftoversOfACrashedRun) {
     EXPECT_FALSE(vd::ensureVirtualDevice(client).changed);
 }
 
+TEST_F(VirtualDevice, DownThenUpAtOnceGetsTheSameNames) {
+    PARLUNE_NEED_PULSE();
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(vd::ensureVirtualDevice(client).ok);
+        ASSERT_TRUE(vd::removeVirtualDevice(client).ok);
+    }
+    ASSERT_TRUE(vd::ensureVirtualDevice(client).ok);
+    const auto sinks = client.sinks();
+    EXPECT_TRUE(std::any_of(sinks.begin(), sinks.end(),
+                            [](const pp::DeviceInfo& d) { return d.name == vd::kSinkName; }));
+    EXPECT_EQ(countSinks(client, "parlune_01"), 1u);
+}
+
 TEST_F(VirtualDevice, SinkOfSomeoneElseIsKeptAndGetsAMicrophone) {
     PARLUNE_NEED_PULSE();
     // Same device name, loaded by another tool with other arguments.
