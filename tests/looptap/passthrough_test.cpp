@@ -172,17 +172,16 @@ TEST_F(LooptapOnServer, RepeatedStartsKeepOnePipeAndStopsReleaseEverything) {
     writeConfig("Speaker");
     const int threadsBefore = threadCount();
     // Sound keeps flowing, so every stop finds the worker threads busy.
-    std::atomic<bool> playing{true};
+    std::atomic<bool> playing{true}, opened{false};
     std::thread background([&] {
         auto player = pulse::Stream::open(pulse::StreamDirection::Playback, "parlune_01", kRate, 1,
                                           pulse::StreamLatency{}, "looptap test signal");
+        opened = true;
         const auto tone = parlune::test::sine(kRate / 10, 300.0, kRate, 0.3);
         while (player && playing) player->write(tone.data(), tone.size());
     });
-    const int threadsWithPlayer = [&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        return threadCount();
-    }();
+    while (!opened) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const int threadsWithPlayer = threadCount();
     for (int round = 0; round < 2; ++round) {
         StartPlaying();
         StartPlaying();
