@@ -132,8 +132,15 @@ void setLogCallback(LogCallback callback, void* context) {
 
 namespace detail {
 void logFailure(Result result, const std::string& message) {
-    std::lock_guard<std::mutex> guard(logMutex);
-    if (logCallback) logCallback(result, message.c_str(), logContext);
+    LogCallback callback;
+    void* context;
+    {
+        std::lock_guard<std::mutex> guard(logMutex);
+        callback = logCallback;
+        context = logContext;
+    }
+    // Called outside the lock, so the callback may itself change the callback.
+    if (callback) callback(result, message.c_str(), context);
 }
 
 OutputType SystemObject::effectiveOutput() const {

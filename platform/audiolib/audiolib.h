@@ -3,6 +3,10 @@
 // into looping sounds, and three outputs (the audio server, a non-real-time
 // WAV writer, and a deterministic in-process backend for tests).
 //
+// On the audio server the mixer thread is paced by its playback stream, which
+// buffers about 40 ms; capture streams deliver in 10 ms fragments. A mixer
+// block is 1024 frames (64 ms at 16 kHz).
+//
 // Handles (System, Sound, Channel, ChannelGroup, DSP) are small value objects.
 // A default-constructed (null) handle, or one whose object was released, makes
 // every call return an error code; no call crashes on a bad handle.
