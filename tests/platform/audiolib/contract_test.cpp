@@ -253,3 +253,40 @@ TEST_F(Contract, LengthsInEveryUnit) {
 }
 
 }  // namespace
+
+namespace {
+
+al::Result failingRead(al::DspState*, float*, float* out, unsigned length, int, int*) {
+    for (unsigned i = 0; i < length; ++i) out[i] = 99.0f;  // must not reach the output
+    return Result::Unsupported;
+}
+
+TEST(MixerFailures, AreDeferredToUpdateAndTheBlockPassesUnchanged) {
+    struct Log {
+        std::vector<Result> results;
+    } log;
+    al::setLogCallback([](Result r, const char*, void* c) { static_cast<Log*>(c)->results.push_back(r); }, &log);
+    parlune::audiolib::testing::ScratchDir dir;
+    std::vector<short> source(4096);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<short>((i * 37) % 2000 - 1000);
+    ASSERT_TRUE(parlune::audiolib::testing::writePcm16(dir.file("in.wav"), source, 16000, 1));
+    parlune::audiolib::testing::renderFile(dir, dir.file("in.wav"), 0, [&](al::System& system, al::Channel&) {
+        al::DspDescription description;
+        description.read = failingRead;
+        al::DSP unit;
+        system.createDSP(&description, &unit);
+        al::ChannelGroup master;
+        system.getMasterChannelGroup(&master);
+        master.addDSP(0, unit);
+        EXPECT_EQ(system.update(), Result::Ok);
+        EXPECT_EQ(log.results, std::vector<Result>{Result::Unsupported}) << "reported by the update that mixed";
+        system.update();
+        system.update();
+        system.update();
+    });
+    al::setLogCallback(nullptr, nullptr);
+    EXPECT_EQ(log.results.size(), 4u) << "one report per failing block";
+    EXPECT_EQ(parlune::audiolib::testing::readPcm16(dir.file("render-out.wav")), source);
+}
+
+}  // namespace
