@@ -106,6 +106,16 @@ protected:
         fs::create_directories(dataHome_ + "/Parlune");
         std::ofstream(dataHome_ + "/Parlune/config.ini", std::ios::binary) << name;
     }
+    // A freshly loaded null sink renders its first two seconds in one block,
+    // so its monitor delivers nothing for that long. Plays short tones until
+    // one comes through on `monitor`.
+    bool waitUntilPassing(const std::string& monitor) {
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            const auto heard = playAndRecord("parlune_01", fadedTone(0.3, 440.0), {monitor}, 0.6);
+            if (!heard.empty() && parlune::test::rms(heard[0]) > 0.05) return true;
+        }
+        return false;
+    }
     int streamsNamed(const std::string& mediaName) {
         int count = 0;
         for (const auto& s : client_->sinkInputs()) count += s.mediaName == mediaName;
@@ -130,7 +140,7 @@ TEST_F(LooptapOnServer, SoundIntoTheVirtualDeviceArrivesOnTheConfiguredSpeakerOn
         SCOPED_TRACE(c.config);
         writeConfig(c.config);
         StartPlaying();  // the second round replaces the running pipe
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(waitUntilPassing(c.heard));
         const auto recorded =
             playAndRecord("parlune_01", fadedTone(1.2, 440.0), {c.heard, c.silent}, 1.8);
         ASSERT_EQ(recorded.size(), 2u);
@@ -158,7 +168,7 @@ TEST_F(LooptapOnServer, ANonAsciiSpeakerNameLongerThanThirtyOneBytesIsFound) {
     }
     writeConfig(salon);
     StartPlaying();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(waitUntilPassing("looptap_salon.monitor"));
     const auto recorded = playAndRecord("parlune_01", fadedTone(1.2, 440.0),
                                         {"looptap_salon.monitor", "looptap_sejour.monitor"}, 1.8);
     StopPlaying();
@@ -214,7 +224,7 @@ TEST_F(LooptapOnServer, WithoutTheVirtualDeviceTheProcessEndsWithExitCodeOne) {
 TEST_F(LooptapOnServer, PassThroughLatencyIsPrinted) {
     writeConfig("Speaker");
     StartPlaying();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(waitUntilPassing("speaker.monitor"));
     std::vector<float> burst(kRate, 0.0f);
     const auto click = parlune::test::sine(kRate / 200, 1000.0, kRate, 0.8);
     std::copy(click.begin(), click.end(), burst.begin() + kRate * 3 / 10);
