@@ -52,7 +52,7 @@ struct LiveChainStatus {
     uint64_t passes = 0;
     uint64_t slowPasses = 0;       // passes that set the slowed rate
     uint64_t fastPasses = 0;       // passes that set the hastened rate
-    uint64_t underruns = 0;        // output underruns reported by the audio library
+    uint64_t underruns = 0;        // playback overtook the recording; each was put back on target
 };
 LiveChainStatus liveChainStatus();
 

@@ -27,6 +27,14 @@ int32_t LatencyControl::correct(uint32_t recordDelta, uint32_t playPos) {
     uint32_t latency = recordPos_ - playPos;
     if (recordPos_ < playPos) latency += soundLength_;
     lastLatency_ = latency;
+
+    needsResync_ = soundLength_ > 0 && latency > soundLength_ / 2;
+    if (needsResync_) {
+        const uint32_t behind = adjustedLatency_ % soundLength_;
+        resyncPosition_ = (recordPos_ + soundLength_ - behind) % soundLength_;
+        actualLatency_ = static_cast<float>(adjustedLatency_);
+        return nativeRate_;
+    }
     actualLatency_ = 0.97f * actualLatency_ + 0.03f * static_cast<float>(static_cast<int32_t>(latency));
 
     const float low = static_cast<float>(adjustedLatency_ - driftThreshold_);

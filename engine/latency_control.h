@@ -29,6 +29,14 @@ public:
     // distance to playPos; returns the playback rate to set in Hz.
     int32_t correct(uint32_t recordDelta, uint32_t playPos);
 
+    // Set by the last correct() when playback had overtaken the recording
+    // (a capture stall) or fallen half a ring behind: read across the ring's
+    // wrap, such a distance would push the rate the wrong way for many
+    // seconds. Playback belongs at resyncPosition(), the target behind the
+    // recording; the smoothed measure restarts from the target.
+    bool needsResync() const { return needsResync_; }
+    uint32_t resyncPosition() const { return resyncPosition_; }
+
     int32_t nativeRate() const { return nativeRate_; }
     uint32_t desiredLatency() const { return desiredLatency_; }
     uint32_t driftThreshold() const { return driftThreshold_; }
@@ -54,6 +62,8 @@ private:
     uint32_t samplesRecorded_ = 0;
     uint32_t lastLatency_ = 0;
     float actualLatency_ = 0.0f;
+    bool needsResync_ = false;
+    uint32_t resyncPosition_ = 0;
 };
 
 }  // namespace parlune::engine

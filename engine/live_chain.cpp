@@ -109,7 +109,11 @@ void RunFmodFunction() {
     al::createSystem(&system);
     system.setSoftwareFormat(16000, al::SpeakerMode::Mono, 1);
     system.setDriver(0);
-    system.init(100, al::kInitNormal, nullptr);
+    const al::Result initResult = system.init(100, al::kInitNormal, nullptr);
+    if (initResult != al::Result::Ok) {
+        qDebug().noquote() << QString("RunFmodFunction: the output cannot be opened (%1)")
+                                  .arg(al::resultString(initResult));
+    }
 
     int nativeRate = 0;
     int nativeChannels = 0;
@@ -167,13 +171,14 @@ void RunFmodFunction() {
             unsigned playPos = 0;
             channel.getPosition(&playPos, al::TimeUnit::Pcm);
             const int32_t rate = control.correct(recordDelta, playPos);
+            if (control.needsResync()) {
+                channel.setPosition(control.resyncPosition(), al::TimeUnit::Pcm);
+                ++status.underruns;
+            }
             channel.setFrequency(static_cast<float>(rate));
             status.rate = rate;
             if (rate < nativeRate) ++status.slowPasses;
             if (rate > nativeRate) ++status.fastPasses;
-            // Playback that overtook the recording shows as a distance of
-            // more than half the ring: it is replaying stale samples.
-            if (soundLength > 0 && control.lastLatency() > soundLength / 2) ++status.underruns;
         }
         publish(control);
         ++status.passes;

@@ -315,9 +315,10 @@ int main(int argc, char** argv) {
             if (o.statusMs > 0 && t * 1000 >= nextStatus) {
                 nextStatus += o.statusMs;
                 std::printf("t=%.1fs runs=%llu passes=%llu latency=%.1fms target=%.1fms "
-                            "band=+-%.1fms rate=%d slow=%llu fast=%llu underruns=%llu rss=%ldkB\n",
+                            "band=+-%.1fms rate=%d recorded=%.2fs slow=%llu fast=%llu underruns=%llu rss=%ldkB\n",
                             t, (unsigned long long)s.runs, (unsigned long long)s.passes, latencyMs,
                             s.adjustedLatency / perMs, s.driftThreshold / perMs, s.rate,
+                            s.samplesRecorded / perMs / 1000.0,
                             (unsigned long long)s.slowPasses, (unsigned long long)s.fastPasses,
                             (unsigned long long)s.underruns, rssKb());
                 std::fflush(stdout);

@@ -96,3 +96,35 @@ TEST(LatencyControl, SmoothingIsThreePercentPerPass) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LatencyControl, PlaybackThatOvertookTheRecordingIsPutBackOnTarget) {
+    struct Case {
+        uint32_t recordPos, playPos;
+        bool resync;
+        uint32_t position;
+    };
+    const Case cases[] = {
+        {10000, 7600, false, 0},       // on target
+        {10000, 10480, true, 7600},    // 10 ms ahead: reads as 990 ms behind
+        {1000, 47000, false, 0},       // behind across the wrap: 2000 samples
+        {1000, 2000, true, 46600},     // ahead, target across the wrap
+        {30000, 5000, true, 27600},    // more than half a ring behind
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.playPos);
+        LatencyControl control(48000);
+        control.setSoundLength(48000);
+        control.advanceRecording(c.recordPos);
+        const int32_t rate = control.correct(480, c.playPos);
+        EXPECT_EQ(control.needsResync(), c.resync);
+        if (c.resync) {
+            EXPECT_EQ(control.resyncPosition(), c.position);
+            EXPECT_EQ(rate, 48000);
+            EXPECT_FLOAT_EQ(control.actualLatency(), 2400.0f);
+        }
+    }
+}
+
+}  // namespace

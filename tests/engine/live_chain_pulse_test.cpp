@@ -153,6 +153,24 @@ TEST_F(LiveChainPulseTest, SmoothedLatencySettlesInsideItsBand) {
     EXPECT_EQ(s.underruns, 0u);
 }
 
+TEST_F(LiveChainPulseTest, CaptureStallDoesNotCostTheLatency) {
+    startLive();
+    ASSERT_TRUE(waitPlaying());
+    std::this_thread::sleep_for(7s);
+    // Half a second without capture: playback runs on over the ring and
+    // overtakes the recording.
+    ASSERT_EQ(std::system("pactl suspend-source mic 1 && sleep 0.5 && pactl suspend-source mic 0"), 0);
+    std::this_thread::sleep_for(1500ms);
+    float high = 0;
+    for (int i = 0; i < 20; ++i) {
+        high = std::max(high, liveChainStatus().actualLatency);
+        std::this_thread::sleep_for(50ms);
+    }
+    const LiveChainStatus s = liveChainStatus();
+    EXPECT_GE(s.underruns, 1u);
+    EXPECT_LT(high, float(s.adjustedLatency + s.driftThreshold));
+}
+
 TEST_F(LiveChainPulseTest, NewDefaultSinkTakesTheOutputOver) {
     store().setValue("isCartoonMorph", true);
     startLive();
