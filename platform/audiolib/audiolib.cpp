@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "platform/audiolib/inprocess.h"
 #include "platform/audiolib/internal.h"
@@ -34,6 +35,7 @@ const char* resultString(Result result) {
         case Result::DspInUse: return "unit already in a chain";
         case Result::DspNotFound: return "unit not in this chain";
         case Result::SoundInUse: return "sound in use";
+        case Result::Memory: return "not enough memory";
     }
     return "unknown result";
 }
@@ -414,7 +416,8 @@ Result System::createSound(const char* nameOrData, Mode mode, const CreateSoundI
         object->frames = info->length / (2u * info->numChannels);
         if (object->frames == 0) return Result::InvalidParam;
         size_t samples = object->frames * object->channels;
-        object->ringData.reset(new std::atomic<int16_t>[samples]);
+        object->ringData.reset(new (std::nothrow) std::atomic<int16_t>[samples]);
+        if (!object->ringData) return fail(Result::Memory, "a user sound of that length does not fit");
         for (size_t i = 0; i < samples; ++i) object->ringData[i].store(0, std::memory_order_relaxed);
     } else {
         if (!nameOrData) return Result::InvalidParam;
@@ -430,7 +433,12 @@ Result System::createSound(const char* nameOrData, Mode mode, const CreateSoundI
         object->rate = sfInfo.samplerate;
         object->format = formatOfSubtype(sfInfo.format);
         object->bytesPerSample = bytesOfSubtype(sfInfo.format);
-        object->fileData.resize(static_cast<size_t>(sfInfo.frames) * sfInfo.channels);
+        try {
+            object->fileData.resize(static_cast<size_t>(sfInfo.frames) * sfInfo.channels);
+        } catch (const std::bad_alloc&) {
+            sf_close(file);
+            return fail(Result::Memory, std::string("too long to load: ") + nameOrData);
+        }
         sf_count_t got = sf_readf_float(file, object->fileData.data(), sfInfo.frames);
         sf_close(file);
         object->frames = got > 0 ? static_cast<uint64_t>(got) : 0;

@@ -42,6 +42,7 @@ enum class Result : int {
     DspInUse,         // the unit is already in a chain
     DspNotFound,      // the unit is not in this chain
     SoundInUse,       // the sound is being recorded into
+    Memory,           // the sound does not fit in memory
 };
 const char* resultString(Result result);
 

@@ -165,6 +165,8 @@ TEST_F(Contract, MisuseGivesItsOwnError) {
          Result::Unsupported},
         {"a missing file", [&] { return system.createSound("/nonexistent/x.wav", 0, nullptr, &s); },
          Result::FileNotFound},
+        {"not an audio file", [&] { return system.createSound("/proc/self/status", 0, nullptr, &s); },
+         Result::FileBad},
         {"a parameter of a custom unit", [&] { return d.setParameterFloat(0, 1); }, Result::InvalidHandle},
         {"echo delay out of range", [&] { return echo.setParameterFloat(al::fx::EchoUnit::kDelay, -5); },
          Result::InvalidParam},
