@@ -22,7 +22,7 @@ for mode in off cartoon human; do
   for _ in $(seq 1 "$runs"); do
     extra=(); [ "$mode" = human ] && extra=(--pitch 1 --formant 1)
     line=$("$build/bin/parlune-engine-run" --mode "$mode" "${extra[@]}" --measure-latency "$bursts" --settle 6 \
-           | grep '^latency:' || true)
+           2>/dev/null | grep '^latency:' || true)
     echo "  $line"
     m=$(sed -n 's/.*median \([0-9]*\) ms.*/\1/p' <<<"$line")
     [ -n "$m" ] && medians+=("$m")

@@ -28,5 +28,4 @@ private_pulse_start
 feeder=$!
 
 echo "soak: ${minutes} min of the live chain"
-"$build/bin/parlune-engine-run" --seconds "$((minutes * 60))" --status-ms 30000 "$@" \
-  | grep -v "^RunFmodFunction"
+"$build/bin/parlune-engine-run" --seconds "$((minutes * 60))" --status-ms 30000 "$@" 2>/dev/null
