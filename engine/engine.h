@@ -15,7 +15,10 @@
 namespace parlune::engine {
 
 // One run of the live chain; loops until `isRunning` reads false at the end
-// of a pass (or a newer run has started), then releases its system.
+// of a pass, then releases its system. Runs are one at a time: a run started
+// while an older one still holds its audio (a restart whose pause was shorter
+// than a slow pass) retires the older one at the end of its pass and opens
+// its own audio only once the older one has released its system.
 void RunFmodFunction();
 
 // `applicationPathREC` converted to 16 kHz mono at `applicationPathREC16khz`.

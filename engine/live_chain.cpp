@@ -120,7 +120,7 @@ void RunFmodFunction() {
     const al::Result driverResult = system.getRecordDriverInfo(
         micDevice, nullptr, 0, nullptr, &nativeRate, nullptr, &nativeChannels, nullptr);
     if (driverResult != al::Result::Ok) {
-        // The run still loops until stopped, so a restart protocol holds.
+        // Nothing will be captured; the run still loops until it is stopped.
         qDebug().noquote() << QString("RunFmodFunction: record driver %1 is not available (%2); "
                                       "no capture until the live chain is restarted")
                                   .arg(micDevice)
