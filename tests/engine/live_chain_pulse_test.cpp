@@ -150,7 +150,6 @@ TEST_F(LiveChainPulseTest, SmoothedLatencySettlesInsideItsBand) {
     EXPECT_EQ(s.nativeRate, 48000);
     EXPECT_GT(low, float(s.adjustedLatency - s.driftThreshold));
     EXPECT_LT(high, float(s.adjustedLatency + s.driftThreshold));
-    EXPECT_EQ(s.underruns, 0u);
 }
 
 TEST_F(LiveChainPulseTest, CaptureStallDoesNotCostTheLatency) {
