@@ -17,14 +17,17 @@ speech="$build/assets/speech16k.wav"
 source "$root/scripts/private-pulse.sh"
 feeder=""
 cleanup() {
-  [ -n "$feeder" ] && kill "$feeder" 2>/dev/null && wait "$feeder" 2>/dev/null
+  if [ -n "$feeder" ]; then
+    kill "$feeder" 2>/dev/null || true
+    wait "$feeder" 2>/dev/null || true
+  fi
   private_pulse_stop
 }
 trap cleanup EXIT
 private_pulse_start
 
 # Speech into the microphone for the whole run.
-( while true; do paplay --device=micsink "$speech" || sleep 1; done ) &
+( while true; do paplay --device=micsink "$speech" 2>/dev/null || sleep 1; done ) &
 feeder=$!
 
 echo "soak: ${minutes} min of the live chain"
