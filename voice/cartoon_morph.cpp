@@ -21,60 +21,6 @@ constexpr int kMaxPending = 2048;
 
 }  // namespace
 
-// Same recursion as levinsonDurbin, rounding for rounding. On top of it, the
-// coefficients of order i - 1 are saved when the reflection coefficient of
-// order i first reaches magnitude 1; from there on the all-pole filter would
-// be unstable, so those saved coefficients are the ones returned.
-int32_t levinsonDurbinStable(const float* r, float* a, int p, int* orderKept) {
-    constexpr float kTolerance = 1e-6f;
-    *orderKept = 0;
-    if (p > 63) return -1;
-    if (std::isnan(r[0]) || std::fabs(r[0]) <= kTolerance) return -1;
-    float e = r[0];
-    a[0] = 0;
-    if (p < 1) {
-        a[0] = std::sqrt(r[0]);
-        return 0;
-    }
-    int32_t status = 0;
-    int stableOrder = -1;  // -1 while every reflection coefficient is below 1
-    float previous[64];
-    float stable[64];
-    float stableError = 0.0f;
-    int reached = 0;
-    for (int i = 1; i <= p; ++i) {
-        for (int j = 1; j < i; ++j) previous[j] = a[j];
-        float sum = 0.0f;
-        for (int j = 1; j < i; ++j) sum += previous[j] * r[i - j];
-        const float acc = -r[i] - sum;
-        const float k = acc / e;
-        for (int j = 1; j < i; ++j) a[j] = previous[j] + k * previous[i - j];
-        a[i] = k;
-        reached = i;
-        if (!(std::fabs(k) < 1.0f) && stableOrder < 0) {
-            stableOrder = i - 1;
-            for (int j = 1; j < i; ++j) stable[j] = previous[j];
-            stableError = e;
-        }
-        e = static_cast<float>((1.0 - static_cast<double>(k) * k) * static_cast<double>(e));
-        if (std::isnan(e) || std::fabs(e) <= kTolerance) {
-            status = -1;
-            break;
-        }
-        if (std::fabs(k) >= 1.0f) status = -2;
-    }
-    if (stableOrder >= 0) {
-        for (int j = 1; j <= stableOrder; ++j) a[j] = stable[j];
-        for (int j = stableOrder + 1; j <= reached; ++j) a[j] = 0.0f;
-        reached = stableOrder;
-        a[0] = std::sqrt(stableError);  // the prediction error of the kept order
-    } else if (status != -1) {
-        a[0] = std::sqrt(e);
-    }
-    *orderKept = reached;
-    return status;
-}
-
 void WarpMap(float f, int length, float* map) {
     if (length < 1) return;
     if (length == 1) {
@@ -103,25 +49,6 @@ void WarpMap(float f, int length, float* map) {
         }
     }
     map[length - 1] = last;
-}
-
-int32_t lpcCoefficientsStable(const float* x, int n, int p, float* a, int* orderKept) {
-    int kept = 0;
-    int32_t status = -1;
-    if (n >= 1 && n <= kMaxKernelLength && p >= 0 && p <= 63 && p < n) {
-        float r[kMaxKernelLength];
-        circularAutocorrelation(x, n, r);
-        status = levinsonDurbinStable(r, a, p, &kept);
-    }
-    a[0] = 1.0f;
-    bool finite = true;
-    for (int j = 1; j <= p; ++j) finite = finite && std::isfinite(a[j]);
-    if (!finite) {
-        for (int j = 1; j <= p; ++j) a[j] = 0.0f;
-        kept = 0;
-    }
-    if (orderKept) *orderKept = kept;
-    return status;
 }
 
 int LpcEnvelopeWarper(const float* input, const float* window, const float* warpMap,

@@ -40,21 +40,6 @@ void CartoonMorph(const float* input, int length, const float* window, float pit
 
 // ---- Stages, exposed for the tests -------------------------------------
 
-// levinsonDurbin (tolerance 1e-6, same arithmetic and status) that, when a
-// reflection coefficient reaches magnitude 1, returns the coefficients of the
-// last order whose reflection coefficients all stayed below 1 (the higher
-// ones 0, a[0] the square root of that order's prediction error). *orderKept
-// receives the order of the returned polynomial.
-int32_t levinsonDurbinStable(const float* r, float* a, int p, int* orderKept);
-
-// Order-p LPC like lpcCoefficients (same arithmetic, same status), except
-// that when a reflection coefficient reaches magnitude 1 the coefficients of
-// the last order whose reflection coefficients all stayed below 1 are kept
-// (the higher ones are 0), so the all-pole filter 1/A stays stable. A result
-// that is not finite falls back to the trivial polynomial 1. *orderKept, when
-// given, receives the order of the returned polynomial.
-int32_t lpcCoefficientsStable(const float* x, int n, int p, float* a, int* orderKept);
-
 // The envelope-warping half of the morph: input[1024] -> y[1024], with the
 // output guard applied (samples above 1, below -1 or NaN become 0). Updates
 // both filter histories. Returns the number of guarded samples.

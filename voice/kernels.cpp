@@ -212,19 +212,16 @@ void circularAutocorrelation(const float* x, int n, float* r) {
     for (int i = 0; i < n; ++i) r[i] = re[i];
 }
 
-int32_t lpcCoefficients(const float* x, int n, int p, float* a) {
-    float r[kMaxKernelLength];
-    int32_t status = -1;
-    if (n >= 1 && n <= kMaxKernelLength && p >= 0 && p <= 63 && p < n) {
-        circularAutocorrelation(x, n, r);
-        status = levinsonDurbin(r, a, p, -1.0f);
-    }
-    a[0] = 1.0f;
-    return status;
-}
+namespace {
 
-int32_t levinsonDurbin(const float* r, float* a, int p, float tol) {
-    if (tol < 0) tol = 1e-6f;
+// The Levinson-Durbin recursion behind levinsonDurbin and levinsonDurbinStable.
+// With keepStable, the coefficients of order i - 1 are saved when the
+// reflection coefficient of order i first reaches magnitude 1 (from there on
+// the all-pole filter would be unstable) and are the ones returned; the
+// arithmetic of the recursion is the same either way.
+int32_t levinsonDurbinCore(const float* r, float* a, int p, float tol, bool keepStable,
+                           int* orderKept) {
+    *orderKept = 0;
     if (p > 63) return -1;
     if (std::isnan(r[0]) || std::fabs(r[0]) <= tol) return -1;
     float e = r[0];
@@ -234,7 +231,11 @@ int32_t levinsonDurbin(const float* r, float* a, int p, float tol) {
         return 0;
     }
     int32_t status = 0;
+    int stableOrder = -1;  // -1 while every reflection coefficient is below 1
     float previous[64];
+    float stable[64];
+    float stableError = 0.0f;
+    int reached = 0;
     for (int i = 1; i <= p; ++i) {
         for (int j = 1; j < i; ++j) previous[j] = a[j];
         float sum = 0.0f;
@@ -243,12 +244,70 @@ int32_t levinsonDurbin(const float* r, float* a, int p, float tol) {
         const float k = acc / e;
         for (int j = 1; j < i; ++j) a[j] = previous[j] + k * previous[i - j];
         a[i] = k;
+        reached = i;
+        if (keepStable && !(std::fabs(k) < 1.0f) && stableOrder < 0) {
+            stableOrder = i - 1;
+            for (int j = 1; j < i; ++j) stable[j] = previous[j];
+            stableError = e;
+        }
         e = static_cast<float>((1.0 - static_cast<double>(k) * k) * static_cast<double>(e));
-        if (std::isnan(e) || std::fabs(e) <= tol) return -1;
+        if (std::isnan(e) || std::fabs(e) <= tol) {
+            status = -1;
+            break;
+        }
         if (std::fabs(k) >= 1.0f) status = -2;
     }
-    a[0] = std::sqrt(e);
+    if (stableOrder >= 0) {
+        for (int j = 1; j <= stableOrder; ++j) a[j] = stable[j];
+        for (int j = stableOrder + 1; j <= reached; ++j) a[j] = 0.0f;
+        reached = stableOrder;
+        a[0] = std::sqrt(stableError);  // the prediction error of the kept order
+    } else if (status != -1) {
+        a[0] = std::sqrt(e);
+    }
+    *orderKept = reached;
     return status;
+}
+
+int32_t lpcCore(const float* x, int n, int p, float* a, bool keepStable, int* orderKept) {
+    float r[kMaxKernelLength];
+    int32_t status = -1;
+    *orderKept = 0;
+    if (n >= 1 && n <= kMaxKernelLength && p >= 0 && p <= 63 && p < n) {
+        circularAutocorrelation(x, n, r);
+        status = levinsonDurbinCore(r, a, p, 1e-6f, keepStable, orderKept);
+    }
+    a[0] = 1.0f;
+    return status;
+}
+
+}  // namespace
+
+int32_t lpcCoefficients(const float* x, int n, int p, float* a) {
+    int order = 0;
+    return lpcCore(x, n, p, a, false, &order);
+}
+
+int32_t lpcCoefficientsStable(const float* x, int n, int p, float* a, int* orderKept) {
+    int kept = 0;
+    const int32_t status = lpcCore(x, n, p, a, true, &kept);
+    bool finite = true;
+    for (int j = 1; j <= p; ++j) finite = finite && std::isfinite(a[j]);
+    if (!finite) {
+        for (int j = 1; j <= p; ++j) a[j] = 0.0f;
+        kept = 0;
+    }
+    if (orderKept) *orderKept = kept;
+    return status;
+}
+
+int32_t levinsonDurbin(const float* r, float* a, int p, float tol) {
+    int order = 0;
+    return levinsonDurbinCore(r, a, p, tol < 0 ? 1e-6f : tol, false, &order);
+}
+
+int32_t levinsonDurbinStable(const float* r, float* a, int p, int* orderKept) {
+    return levinsonDurbinCore(r, a, p, 1e-6f, true, orderKept);
 }
 
 void filterWithHistory(const float* x, int n, float* b, int nb, float* a, int na,

@@ -33,6 +33,21 @@ int32_t lpcCoefficients(const float* x, int n, int p, float* a);
 // tol < 0 selects 1e-6. Returns 0, -1 or -2 as lpcCoefficients.
 int32_t levinsonDurbin(const float* r, float* a, int p, float tol);
 
+// levinsonDurbin (tolerance 1e-6, same arithmetic and status) that, when a
+// reflection coefficient reaches magnitude 1, returns the coefficients of the
+// last order whose reflection coefficients all stayed below 1 (the higher
+// ones 0, a[0] the square root of that order's prediction error). *orderKept
+// receives the order of the returned polynomial.
+int32_t levinsonDurbinStable(const float* r, float* a, int p, int* orderKept);
+
+// Order-p LPC like lpcCoefficients (same arithmetic, same status), except
+// that when a reflection coefficient reaches magnitude 1 the coefficients of
+// the last order whose reflection coefficients all stayed below 1 are kept
+// (the higher ones are 0), so the all-pole filter 1/A stays stable. A result
+// that is not finite falls back to the trivial polynomial 1. *orderKept, when
+// given, receives the order of the returned polynomial.
+int32_t lpcCoefficientsStable(const float* x, int n, int p, float* a, int* orderKept);
+
 // Direct-form difference equation with caller-held histories.
 // b and a are normalised in place (made monic, gain b[0]/a[0] applied at the
 // end). xh holds the previous nb-1 inputs then room for n more; yh the
