@@ -10,21 +10,40 @@ namespace parlune::test {
 
 std::string speechSamplePath() { return PARLUNE_SPEECH_WAV; }
 
-Wav readWav(const std::string& path) {
-    Wav wav;
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return wav;
-    wav.rate = info.samplerate;
-    wav.channels = info.channels;
-    wav.samples.resize(static_cast<size_t>(info.frames) * info.channels);
-    sf_count_t got = sf_readf_float(file, wav.samples.data(), info.frames);
-    wav.samples.resize(static_cast<size_t>(got) * info.channels);
-    sf_close(file);
-    return wav;
+namespace {
+
+// libsndfile's float calls scale to -1..1; its short calls pass 16-bit samples
+// through as they are.
+sf_count_t readFrames(SNDFILE* file, float* out, sf_count_t frames) {
+    return sf_readf_float(file, out, frames);
+}
+sf_count_t readFrames(SNDFILE* file, short* out, sf_count_t frames) {
+    return sf_readf_short(file, out, frames);
+}
+sf_count_t writeFrames(SNDFILE* file, const float* in, sf_count_t frames) {
+    return sf_writef_float(file, in, frames);
+}
+sf_count_t writeFrames(SNDFILE* file, const short* in, sf_count_t frames) {
+    return sf_writef_short(file, in, frames);
 }
 
-bool writeWav(const std::string& path, const std::vector<float>& samples, int rate, int channels) {
+template <typename Sample>
+std::vector<Sample> readSamples(const std::string& path, int* rate, int* channels) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return {};
+    if (rate) *rate = info.samplerate;
+    if (channels) *channels = info.channels;
+    std::vector<Sample> samples(static_cast<size_t>(info.frames) * info.channels);
+    sf_count_t got = readFrames(file, samples.data(), info.frames);
+    samples.resize(static_cast<size_t>(got) * info.channels);
+    sf_close(file);
+    return samples;
+}
+
+template <typename Sample>
+bool writeSamples(const std::string& path, const std::vector<Sample>& samples, int rate,
+                  int channels) {
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
@@ -32,9 +51,30 @@ bool writeWav(const std::string& path, const std::vector<float>& samples, int ra
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file) return false;
     sf_count_t frames = static_cast<sf_count_t>(samples.size() / channels);
-    bool ok = sf_writef_float(file, samples.data(), frames) == frames;
+    bool ok = writeFrames(file, samples.data(), frames) == frames;
     sf_close(file);
     return ok;
+}
+
+}  // namespace
+
+Wav readWav(const std::string& path) {
+    Wav wav;
+    wav.samples = readSamples<float>(path, &wav.rate, &wav.channels);
+    return wav;
+}
+
+bool writeWav(const std::string& path, const std::vector<float>& samples, int rate, int channels) {
+    return writeSamples(path, samples, rate, channels);
+}
+
+std::vector<short> readPcm16(const std::string& path, int* rate) {
+    return readSamples<short>(path, rate, nullptr);
+}
+
+bool writePcm16(const std::string& path, const std::vector<short>& samples, int rate,
+                int channels) {
+    return writeSamples(path, samples, rate, channels);
 }
 
 std::vector<float> voicedSignal(int length, double periodSamples, int rate) {

@@ -18,6 +18,11 @@ struct Wav {
 Wav readWav(const std::string& path);  // empty samples when unreadable
 bool writeWav(const std::string& path, const std::vector<float>& samples, int rate,
               int channels = 1);
+// The same as 16-bit samples taken and written as they are (no float scaling
+// on the way).
+std::vector<short> readPcm16(const std::string& path, int* rate = nullptr);
+bool writePcm16(const std::string& path, const std::vector<short>& samples, int rate,
+                int channels = 1);
 
 // Voiced test signal: an impulse train of the given period (samples) through a
 // two-formant resonator, peak about 0.5.

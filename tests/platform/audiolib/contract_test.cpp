@@ -271,7 +271,7 @@ TEST(MixerFailures, AreDeferredToUpdateAndTheBlockPassesUnchanged) {
     parlune::audiolib::testing::ScratchDir dir;
     std::vector<short> source(4096);
     for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<short>((i * 37) % 2000 - 1000);
-    ASSERT_TRUE(parlune::audiolib::testing::writePcm16(dir.file("in.wav"), source, 16000, 1));
+    ASSERT_TRUE(parlune::test::writePcm16(dir.file("in.wav"), source, 16000, 1));
     parlune::audiolib::testing::renderFile(dir, dir.file("in.wav"), 0, [&](al::System& system, al::Channel&) {
         al::DspDescription description;
         description.read = failingRead;
@@ -288,7 +288,7 @@ TEST(MixerFailures, AreDeferredToUpdateAndTheBlockPassesUnchanged) {
     });
     al::setLogCallback(nullptr, nullptr);
     EXPECT_EQ(log.results.size(), 4u) << "one report per failing block";
-    EXPECT_EQ(parlune::audiolib::testing::readPcm16(dir.file("render-out.wav")), source);
+    EXPECT_EQ(parlune::test::readPcm16(dir.file("render-out.wav")), source);
 }
 
 }  // namespace

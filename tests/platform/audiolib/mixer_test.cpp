@@ -12,10 +12,10 @@
 
 namespace al = parlune::audiolib;
 using al::Result;
-using parlune::audiolib::testing::readPcm16;
+using parlune::test::readPcm16;
 using parlune::audiolib::testing::renderFile;
 using parlune::audiolib::testing::ScratchDir;
-using parlune::audiolib::testing::writePcm16;
+using parlune::test::writePcm16;
 
 namespace {
 

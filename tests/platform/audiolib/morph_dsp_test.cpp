@@ -17,7 +17,7 @@ namespace app = parlune::app;
 namespace engine = parlune::engine;
 namespace voice = parlune::voice;
 using al::Result;
-using parlune::audiolib::testing::readPcm16;
+using parlune::test::readPcm16;
 using parlune::audiolib::testing::renderFile;
 using parlune::audiolib::testing::ScratchDir;
 

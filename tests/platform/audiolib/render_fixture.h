@@ -1,8 +1,7 @@
-// Small helpers for the audio library's tests: a scratch folder, 16-bit WAV
-// files written sample for sample, and a render through the WAV writer.
+// Small helpers for the audio library's tests: a scratch folder and a render
+// through the WAV writer.
 #pragma once
 
-#include <sndfile.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -28,31 +27,6 @@ struct ScratchDir {
     }
     std::string file(const std::string& name) const { return (path / name).string(); }
 };
-
-// Writes 16-bit samples as they are (no float scaling on the way).
-inline bool writePcm16(const std::string& path, const std::vector<short>& samples, int rate, int channels) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) return false;
-    sf_count_t frames = static_cast<sf_count_t>(samples.size() / channels);
-    bool ok = sf_writef_short(file, samples.data(), frames) == frames;
-    sf_close(file);
-    return ok;
-}
-
-inline std::vector<short> readPcm16(const std::string& path, int* rate = nullptr) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return {};
-    std::vector<short> samples(static_cast<size_t>(info.frames) * info.channels);
-    sf_readf_short(file, samples.data(), info.frames);
-    sf_close(file);
-    if (rate) *rate = info.samplerate;
-    return samples;
-}
 
 // Plays `sourcePath` on a 16 kHz mono WAV-writer system, lets `setup` build
 // the chain and adjust the channel, renders `blocks` updates and returns what
