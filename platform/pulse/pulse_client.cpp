@@ -135,20 +135,18 @@ struct Result {
     std::string text1, text2;
 };
 
-void onSuccess(pa_context*, int success, void* userdata) {
+// For the context's and the streams' success callbacks alike.
+template <class Handle>
+void onSuccess(Handle*, int success, void* userdata) {
     auto* r = static_cast<Result*>(userdata);
     r->success = success;
     r->connection->signal();
 }
 
-void onSuccessStream(pa_stream*, int success, void* userdata) {
-    auto* r = static_cast<Result*>(userdata);
-    r->success = success;
-    r->connection->signal();
-}
-
+// What one entry of each server list becomes.
 template <class Info>
-void fillDevice(DeviceInfo& d, const Info* i) {
+DeviceInfo deviceEntry(const Info* i) {
+    DeviceInfo d;
     d.index = i->index;
     d.name = orEmpty(i->name);
     d.description = orEmpty(i->description);
@@ -156,65 +154,36 @@ void fillDevice(DeviceInfo& d, const Info* i) {
     d.channels = i->sample_spec.channels;
     d.muted = i->mute != 0;
     d.ownerModule = i->owner_module;
+    return d;
 }
-
-void onSinkInfo(pa_context*, const pa_sink_info* i, int eol, void* userdata) {
-    auto* c = static_cast<Collect<DeviceInfo>*>(userdata);
-    if (eol) {
-        c->ok = eol > 0;
-        c->connection->signal();
-        return;
-    }
-    DeviceInfo d;
-    fillDevice(d, i);
-    c->out->push_back(d);
-}
-
-void onSourceInfo(pa_context*, const pa_source_info* i, int eol, void* userdata) {
-    auto* c = static_cast<Collect<DeviceInfo>*>(userdata);
-    if (eol) {
-        c->ok = eol > 0;
-        c->connection->signal();
-        return;
-    }
-    DeviceInfo d;
-    fillDevice(d, i);
+DeviceInfo entry(const pa_sink_info* i) { return deviceEntry(i); }
+DeviceInfo entry(const pa_source_info* i) {
+    DeviceInfo d = deviceEntry(i);
     d.isMonitor = i->monitor_of_sink != PA_INVALID_INDEX;
-    c->out->push_back(d);
+    return d;
 }
+ModuleInfo entry(const pa_module_info* i) {
+    return ModuleInfo{i->index, orEmpty(i->name), orEmpty(i->argument)};
+}
+template <class Info>
+StreamInfo streamEntry(const Info* i, uint32_t device) {
+    return StreamInfo{i->index, orEmpty(pa_proplist_gets(i->proplist, PA_PROP_APPLICATION_NAME)),
+                      orEmpty(i->name), device, i->owner_module};
+}
+StreamInfo entry(const pa_sink_input_info* i) { return streamEntry(i, i->sink); }
+StreamInfo entry(const pa_source_output_info* i) { return streamEntry(i, i->source); }
 
-void onModuleInfo(pa_context*, const pa_module_info* i, int eol, void* userdata) {
-    auto* c = static_cast<Collect<ModuleInfo>*>(userdata);
+// The callback of every list request: one call per entry, then one with eol
+// set (negative when the request failed).
+template <class Info>
+void onListEntry(pa_context*, const Info* i, int eol, void* userdata) {
+    auto* c = static_cast<Collect<decltype(entry(i))>*>(userdata);
     if (eol) {
         c->ok = eol > 0;
         c->connection->signal();
         return;
     }
-    c->out->push_back(ModuleInfo{i->index, orEmpty(i->name), orEmpty(i->argument)});
-}
-
-void onSinkInputInfo(pa_context*, const pa_sink_input_info* i, int eol, void* userdata) {
-    auto* c = static_cast<Collect<StreamInfo>*>(userdata);
-    if (eol) {
-        c->ok = eol > 0;
-        c->connection->signal();
-        return;
-    }
-    c->out->push_back(StreamInfo{i->index,
-                                 orEmpty(pa_proplist_gets(i->proplist, PA_PROP_APPLICATION_NAME)),
-                                 orEmpty(i->name), i->sink, i->owner_module});
-}
-
-void onSourceOutputInfo(pa_context*, const pa_source_output_info* i, int eol, void* userdata) {
-    auto* c = static_cast<Collect<StreamInfo>*>(userdata);
-    if (eol) {
-        c->ok = eol > 0;
-        c->connection->signal();
-        return;
-    }
-    c->out->push_back(StreamInfo{i->index,
-                                 orEmpty(pa_proplist_gets(i->proplist, PA_PROP_APPLICATION_NAME)),
-                                 orEmpty(i->name), i->source, i->owner_module});
+    c->out->push_back(entry(i));
 }
 
 void onServerInfo(pa_context*, const pa_server_info* i, void* userdata) {
@@ -281,13 +250,13 @@ bool PulseClient::connected() const {
 std::vector<DeviceInfo> PulseClient::sinks() {
     pa_context* c = impl_->connection.context();
     return impl_->list<DeviceInfo>(
-        [&](auto* u) { return pa_context_get_sink_info_list(c, onSinkInfo, u); });
+        [&](auto* u) { return pa_context_get_sink_info_list(c, onListEntry, u); });
 }
 
 std::vector<DeviceInfo> PulseClient::sources() {
     pa_context* c = impl_->connection.context();
     return impl_->list<DeviceInfo>(
-        [&](auto* u) { return pa_context_get_source_info_list(c, onSourceInfo, u); });
+        [&](auto* u) { return pa_context_get_source_info_list(c, onListEntry, u); });
 }
 
 std::string PulseClient::defaultSinkName() {
@@ -324,7 +293,7 @@ bool PulseClient::setSourceMute(const std::string& name, bool mute) {
 std::vector<ModuleInfo> PulseClient::modules() {
     pa_context* c = impl_->connection.context();
     return impl_->list<ModuleInfo>(
-        [&](auto* u) { return pa_context_get_module_info_list(c, onModuleInfo, u); });
+        [&](auto* u) { return pa_context_get_module_info_list(c, onListEntry, u); });
 }
 
 int64_t PulseClient::loadModule(const std::string& name, const std::string& argument) {
@@ -356,13 +325,13 @@ bool PulseClient::unloadModule(uint32_t index) {
 std::vector<StreamInfo> PulseClient::sinkInputs() {
     pa_context* c = impl_->connection.context();
     return impl_->list<StreamInfo>(
-        [&](auto* u) { return pa_context_get_sink_input_info_list(c, onSinkInputInfo, u); });
+        [&](auto* u) { return pa_context_get_sink_input_info_list(c, onListEntry, u); });
 }
 
 std::vector<StreamInfo> PulseClient::sourceOutputs() {
     pa_context* c = impl_->connection.context();
     return impl_->list<StreamInfo>(
-        [&](auto* u) { return pa_context_get_source_output_info_list(c, onSourceOutputInfo, u); });
+        [&](auto* u) { return pa_context_get_source_output_info_list(c, onListEntry, u); });
 }
 
 bool serverReachable(int timeoutMs) {
@@ -606,7 +575,7 @@ bool Stream::drain() {
     int negative = 0;
     if (pa_stream_get_latency(impl.stream, &buffered, &negative) < 0 || negative) buffered = 0;
     Result r(&impl.connection);
-    pa_operation* op = pa_stream_drain(impl.stream, onSuccessStream, &r);
+    pa_operation* op = pa_stream_drain(impl.stream, onSuccess, &r);
     const bool done = impl.connection.waitOperation(
         op, deadlineIn(kDefaultTimeoutMs + static_cast<int>(buffered / 1000)));
     return done && r.success;
