@@ -8,6 +8,7 @@
 #include <QtGlobal>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +89,58 @@ bool probeInput(const std::string& path, SF_INFO& info, std::string& error) {
         return false;
     }
     return true;
+}
+
+// The conversion and the export render whole 64 ms blocks only, dropping a
+// last partial block. So that the file comes out as long as the input, the
+// renderer pads with silence before each of them and cuts the result back.
+
+// Copies the first `keep` frames of `from` (silence where it is shorter) into
+// `to`, padded with silence to `padTo` frames.
+bool copyPadded(const std::string& from, const std::string& to, sf_count_t keep, sf_count_t padTo) {
+    SF_INFO info{};
+    SNDFILE* in = sf_open(from.c_str(), SFM_READ, &info);
+    if (!in) return false;
+    padTo = std::max(padTo, keep);
+    const size_t count = static_cast<size_t>(padTo) * info.channels;
+    const sf_count_t available = std::min(keep, info.frames);
+    SF_INFO outInfo = info;
+    SNDFILE* out = sf_open(to.c_str(), SFM_WRITE, &outInfo);
+    if (!out) {
+        sf_close(in);
+        return false;
+    }
+    // Integer samples go through as integers: libsndfile's float scaling is not
+    // symmetric for PCM (read / 32768, write x 32767), and the morph would
+    // amplify that difference.
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    bool written;
+    if (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE) {
+        std::vector<double> samples(count, 0.0);
+        sf_readf_double(in, samples.data(), available);
+        written = sf_writef_double(out, samples.data(), padTo) == padTo;
+    } else {
+        std::vector<int> samples(count, 0);
+        sf_readf_int(in, samples.data(), available);
+        written = sf_writef_int(out, samples.data(), padTo) == padTo;
+    }
+    sf_close(in);
+    sf_close(out);
+    return written;
+}
+
+sf_count_t wholeBlocks(sf_count_t frames) {
+    const sf_count_t block = parlune::voice::kMorphBlockLength;
+    return (frames + block - 1) / block * block;
+}
+
+bool cutToFrames(const std::string& path, sf_count_t frames) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_RDWR, &info);
+    if (!file) return false;
+    const bool cut = info.frames <= frames || sf_command(file, SFC_FILE_TRUNCATE, &frames, sizeof(frames)) == 0;
+    sf_close(file);
+    return cut;
 }
 
 bool readableWav(const std::string& path, sf_count_t& frames) {
@@ -171,16 +224,32 @@ int main(int argc, char** argv) {
     store.setValue("formant", double(params.formant));
     store.setValue("warp", params.warp);
     for (const EffectOption* effect : effectsOn) store.setValue(effect->bypassFlag, false);
-    if (is16kMono) {
-        store.setValue("applicationPathREC16khz", input);
-    } else {
-        store.setValue("applicationPathREC", input);
-        store.setValue("applicationPathREC16khz", work.filePath("recorded16khz.wav"));
+    // Frames the result must have: the input's length at 16 kHz.
+    const sf_count_t outputFrames =
+        is16kMono ? info.frames
+                  : static_cast<sf_count_t>(std::llround(double(info.frames) * parlune::voice::kMorphSampleRate /
+                                                         info.samplerate));
+    QString recording16k = input;
+    if (!is16kMono) {
+        // One block's time of silence more, so the conversion covers every input sample.
+        const sf_count_t extra = info.samplerate * parlune::voice::kMorphBlockLength /
+                                     parlune::voice::kMorphSampleRate + 1;
+        const QString raw = work.filePath("recorded.wav");
+        if (!copyPadded(files[0], raw.toStdString(), info.frames, info.frames + extra))
+            return fail("cannot convert " + files[0]);
+        recording16k = work.filePath("recorded16khz.wav");
+        store.setValue("applicationPathREC", raw);
+        store.setValue("applicationPathREC16khz", recording16k);
         parlune::engine::runConvert();
     }
+    const QString padded = work.filePath("recorded16khz_whole_blocks.wav");
+    if (!copyPadded(recording16k.toStdString(), padded.toStdString(), outputFrames, wholeBlocks(outputFrames)))
+        return fail("cannot convert " + files[0]);
+    store.setValue("applicationPathREC16khz", padded);
     QFile::remove(output);
     store.setValue("fname", output);
     parlune::engine::runSave();
+    cutToFrames(files[1], outputFrames);
 
     sf_count_t frames = 0;
     if (!readableWav(files[1], frames)) return fail("cannot write " + files[1]);
