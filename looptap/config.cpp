@@ -74,12 +74,13 @@ int ChoosePlaybackDevice(const DeviceNames& names, const std::string& wanted, bo
     return firstSuitable;
 }
 
+bool IsCaptureCandidate(const std::string& name) {
+    return contains(name, "Parlune") && !contains(asciiUpper(name), "MIDI");
+}
+
 int ChooseCaptureDevice(const DeviceNames& names) {
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (!names[i] || !contains(*names[i], "Parlune")) continue;
-        if (contains(asciiUpper(*names[i]), "MIDI")) continue;
-        return static_cast<int>(i);
-    }
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] && IsCaptureCandidate(*names[i])) return static_cast<int>(i);
     return -1;
 }
 

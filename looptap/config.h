@@ -33,8 +33,12 @@ using DeviceNames = std::vector<std::optional<std::string>>;
 // clears `firstStart` when a device passes the screen.
 int ChoosePlaybackDevice(const DeviceNames& names, const std::string& wanted, bool* firstStart);
 
-// The first name containing "Parlune" (case-sensitive) and not "MIDI" in any
-// case; -1 when none.
+// Whether a capture device of this name (as the device list reports it, cut
+// to 31 bytes) passes the capture screen: it contains "Parlune"
+// (case-sensitive) and not "MIDI" in any case.
+bool IsCaptureCandidate(const std::string& name);
+
+// The first name that passes the capture screen; -1 when none.
 int ChooseCaptureDevice(const DeviceNames& names);
 
 }  // namespace parlune::looptap

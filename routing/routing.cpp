@@ -4,13 +4,13 @@
 #include <QProcess>
 #include <QThread>
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/properties.h"
 #include "companions/capwell.h"
 #include "companions/virtual_device.h"
+#include "looptap/config.h"
 #include "platform/endpoints/endpoints.h"
 #include "platform/pulse/pulse_client.h"
 
@@ -60,20 +60,12 @@ void runSwitcher(const QString& argument) {
     if (switcher.waitForStarted(kSwitcherTimeoutMs)) switcher.waitForFinished(kSwitcherTimeoutMs);
 }
 
-// The capture devices Looptap accepts: "Parlune" in the first 31 characters
-// of the name (all its device list keeps), and no "MIDI" in any case.
-bool looptapWouldTake(const std::string& friendlyName) {
-    const std::string name = friendlyName.substr(0, 31);
-    std::string upper = name;
-    for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return name.find("Parlune") != std::string::npos && upper.find("MIDI") == std::string::npos;
-}
-
 bool captureSidePresent(endpoints::PulseEndpoints& endpoints) {
     const auto list = endpoints.active();
     if (!list) return false;
     for (const auto& e : *list)
-        if (looptapWouldTake(e.friendlyName)) return true;
+        // Looptap sees each name cut to the 31 bytes its device list keeps.
+        if (looptap::IsCaptureCandidate(e.friendlyName.substr(0, looptap::kNameChars))) return true;
     return false;
 }
 
