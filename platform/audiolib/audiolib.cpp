@@ -171,6 +171,16 @@ Result createSystem(System* system) {
     return Result::Ok;
 }
 
+Result createRecordRing(System& system, int rate, int channels, Sound* ring) {
+    CreateSoundInfo info;
+    info.cbsize = sizeof(info);
+    info.length = static_cast<unsigned>(rate * channels * 2);
+    info.numChannels = channels;
+    info.defaultFrequency = rate;
+    info.format = SoundFormat::Pcm16;
+    return system.createSound(nullptr, kLoopNormal | kOpenUser, &info, ring);
+}
+
 Result System::release() {
     if (!live(object_)) return Result::InvalidHandle;
     close();

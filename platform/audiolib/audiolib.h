@@ -319,4 +319,8 @@ private:
 
 Result createSystem(System* system);
 
+// A silent, looping 16-bit user sound of one second at `rate` Hz and
+// `channels` channels: the ring a looping recording runs into.
+Result createRecordRing(System& system, int rate, int channels, Sound* ring);
+
 }  // namespace parlune::audiolib

@@ -120,15 +120,9 @@ int main(int argc, char** argv) {
     system.init(100, al::kInitNormal, nullptr);
     int rate = 0, channels = 0;
     system.getRecordDriverInfo(0, nullptr, 0, nullptr, &rate, nullptr, &channels, nullptr);
-    al::CreateSoundInfo info;
-    info.cbsize = sizeof(info);
-    info.length = static_cast<unsigned>(rate * channels * 2);
-    info.numChannels = channels;
-    info.defaultFrequency = rate;
-    info.format = al::SoundFormat::Pcm16;
     al::Sound ring;
     al::Channel channel;
-    if (system.createSound(nullptr, al::kLoopNormal | al::kOpenUser, &info, &ring) != al::Result::Ok ||
+    if (al::createRecordRing(system, rate, channels, &ring) != al::Result::Ok ||
         system.recordStart(0, ring, true) != al::Result::Ok) {
         std::fprintf(stderr, "parlune-latency-probe: cannot record from the default source\n");
         stop = true;

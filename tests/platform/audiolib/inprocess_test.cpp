@@ -51,14 +51,8 @@ protected:
     al::Sound ring(al::System& system, int driver) {
         int rate = 0, channels = 0;
         system.getRecordDriverInfo(driver, nullptr, 0, nullptr, &rate, nullptr, &channels, nullptr);
-        al::CreateSoundInfo info;
-        info.cbsize = sizeof(info);
-        info.length = static_cast<unsigned>(rate * channels * 2);
-        info.numChannels = channels;
-        info.defaultFrequency = rate;
-        info.format = al::SoundFormat::Pcm16;
         al::Sound sound;
-        EXPECT_EQ(system.createSound(nullptr, al::kLoopNormal | al::kOpenUser, &info, &sound), Result::Ok);
+        EXPECT_EQ(al::createRecordRing(system, rate, channels, &sound), Result::Ok);
         return sound;
     }
 };

@@ -135,14 +135,8 @@ TEST_F(OnServer, RecordingAdvancesAtTheSourceRateAndWraps) {
     MicFeed feed;
     ASSERT_TRUE(feed.running());
     al::System system = pulseSystem();
-    al::CreateSoundInfo info;
-    info.cbsize = sizeof(info);
-    info.length = 48000 * 2;
-    info.numChannels = 1;
-    info.defaultFrequency = 48000;
-    info.format = al::SoundFormat::Pcm16;
     al::Sound ring;
-    ASSERT_EQ(system.createSound(nullptr, al::kLoopNormal | al::kOpenUser, &info, &ring), Result::Ok);
+    ASSERT_EQ(al::createRecordRing(system, 48000, 1, &ring), Result::Ok);
     ASSERT_EQ(system.recordStart(0, ring, true), Result::Ok);
 
     // An idle null sink finishes its long render block before it honours a
@@ -231,14 +225,8 @@ TEST_F(OnServer, DevicesThatGoAwayNeitherCrashNorHang) {
         EXPECT_GE(mic, 0);
         system.setDriver(sink);
         EXPECT_EQ(system.init(32, al::kInitNormal, nullptr), Result::Ok);
-        al::CreateSoundInfo info;
-        info.cbsize = sizeof(info);
-        info.length = 48000 * 2;
-        info.numChannels = 1;
-        info.defaultFrequency = 48000;
-        info.format = al::SoundFormat::Pcm16;
         al::Sound ring;
-        system.createSound(nullptr, al::kLoopNormal | al::kOpenUser, &info, &ring);
+        al::createRecordRing(system, 48000, 1, &ring);
         EXPECT_EQ(system.recordStart(mic, ring, true), Result::Ok);
         system.playSound(ring, al::ChannelGroup(), false, nullptr);
         playTone(dir, system);
