@@ -16,6 +16,9 @@ namespace {
 constexpr int kMixerBlockMs = 64;     // 1024 frames at 16 kHz
 constexpr int kPlayPassMs = 42;
 constexpr int kPlayPassDivisorMs = 36;  // playback lasts about 7/6 of the recording
+// The play button stops the live chain and starts playback at once; the live
+// run lets go of the shared morph state at the end of its pass.
+constexpr int kLiveChainReleaseWaitMs = 1000;
 
 // A non-real-time system writing 16 kHz mono into `outputPath`; false (and
 // logged) when the file cannot be written.
@@ -85,6 +88,10 @@ void runPlay() {
         system.getDriverInfo(i, name, sizeof name, nullptr, nullptr, nullptr, nullptr);
         if (QString::fromUtf8(name) == speaker) system.setDriver(i);  // the last match wins
     }
+    // Playback and the live chain share one morph state, which only one mixer
+    // may run at a time: playback waits for the stopped live run to release it.
+    if (!waitForLiveChainIdle(kLiveChainReleaseWaitMs))
+        qDebug() << "runPlay: the live chain is still running; playback shares its voice state";
     system.init(32, al::kInitNormal, nullptr);
 
     al::Sound sound;

@@ -9,6 +9,7 @@
 #include "voice/morph_unit.h"
 
 #include <algorithm>
+#include <atomic>
 #include <QTemporaryDir>
 
 namespace parlune::engine::testing {
@@ -117,6 +118,29 @@ TEST_F(RecordingRunsTest, SameRecordingAndSettingsExportTheSameFile) {
     const test::Wav second = test::readWav(stdPath("second.wav"));
     ASSERT_FALSE(first.samples.empty());
     EXPECT_EQ(first.samples, second.samples);
+}
+
+TEST_F(RecordingRunsTest, PlaybackWaitsForTheStoppedLiveChainToReleaseTheVoiceState) {
+    // The play button clears isRunning and starts playback at once, while the
+    // live run may be in the middle of a slow pass; both use one morph state.
+    writeRecording16k(500);
+    const std::thread::id playThread = std::this_thread::get_id();
+    std::atomic<bool> inSlowPass{false};
+    onPause = [&](const Pause& pause, size_t index) {
+        if (pause.thread != playThread && index == 5) {
+            inSlowPass = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    };
+    startLive();
+    ASSERT_TRUE(waitFor([&](const LiveChainStatus&) { return inSlowPass.load(); }));
+    store().setValue("isRunning", false);
+    runPlay();
+    std::vector<Pause> playPasses;
+    for (const Pause& pause : pauses())
+        if (pause.thread == playThread) playPasses.push_back(pause);
+    ASSERT_FALSE(playPasses.empty());
+    for (const Pause& pause : playPasses) EXPECT_EQ(pause.status.activeRuns, 0);
 }
 
 TEST_F(RecordingRunsTest, ExportLeavesTheLiveChainRunning) {
