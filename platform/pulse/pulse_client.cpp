@@ -350,6 +350,7 @@ struct Stream::Impl {
     size_t frameBytes = 0;
     int stallTimeoutMs = kDefaultTimeoutMs;
     std::atomic<bool> failed{false};
+    std::atomic<uint64_t> underflows{0};
 
     // The record fragment being consumed (peeked but not yet dropped).
     const uint8_t* fragment = nullptr;
@@ -363,6 +364,7 @@ struct Stream::Impl {
                 Connection::Lock lock(connection);
                 pa_stream_set_state_callback(stream, nullptr, nullptr);
                 pa_stream_set_write_callback(stream, nullptr, nullptr);
+                pa_stream_set_underflow_callback(stream, nullptr, nullptr);
                 pa_stream_set_read_callback(stream, nullptr, nullptr);
                 if (pa_stream_get_state(stream) == PA_STREAM_READY) pa_stream_disconnect(stream);
                 pa_stream_unref(stream);
@@ -379,6 +381,9 @@ struct Stream::Impl {
         impl->connection.signal();
     }
     static void onData(pa_stream*, size_t, void* self) { static_cast<Impl*>(self)->connection.signal(); }
+    static void onUnderflow(pa_stream*, void* self) {
+        static_cast<Impl*>(self)->underflows.fetch_add(1, std::memory_order_relaxed);
+    }
 
     // Caller holds the lock.
     bool alive() {
@@ -417,9 +422,10 @@ std::unique_ptr<Stream> Stream::open(StreamDirection direction, const std::strin
     impl.stream = pa_stream_new(impl.connection.context(), streamName.c_str(), &spec, &map);
     if (!impl.stream) return nullptr;
     pa_stream_set_state_callback(impl.stream, &Impl::onState, &impl);
-    if (direction == StreamDirection::Playback)
+    if (direction == StreamDirection::Playback) {
         pa_stream_set_write_callback(impl.stream, &Impl::onData, &impl);
-    else
+        pa_stream_set_underflow_callback(impl.stream, &Impl::onUnderflow, &impl);
+    } else
         pa_stream_set_read_callback(impl.stream, &Impl::onData, &impl);
 
     auto bytesFor = [&](uint32_t ms) {
@@ -496,6 +502,26 @@ bool Stream::write(const float* frames, size_t frameCount) {
         stallDeadline = deadlineIn(impl.stallTimeoutMs);
     }
     return true;
+}
+
+bool Stream::writeThenWait(const float* frames, size_t frameCount) {
+    Impl& impl = *impl_;
+    if (impl.direction != StreamDirection::Playback) return false;
+    Connection::Lock lock(impl.connection);
+    if (!impl.alive()) return false;
+    if (pa_stream_write(impl.stream, frames, frameCount * impl.frameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+        impl.failed = true;
+        return false;
+    }
+    const auto stallDeadline = deadlineIn(impl.stallTimeoutMs);
+    while (impl.alive()) {
+        const size_t writable = pa_stream_writable_size(impl.stream);
+        if (writable == static_cast<size_t>(-1) || Clock::now() >= stallDeadline) break;
+        if (writable > 0) return true;
+        pa_threaded_mainloop_wait(impl.connection.loop());
+    }
+    impl.failed = true;
+    return false;
 }
 
 bool Stream::read(float* frames, size_t frameCount) {
@@ -581,6 +607,7 @@ bool Stream::drain() {
     return done && r.success;
 }
 
+uint64_t Stream::underflows() const { return impl_->underflows.load(std::memory_order_relaxed); }
 bool Stream::failed() const { return impl_->failed; }
 uint32_t Stream::rate() const { return impl_->rate; }
 uint8_t Stream::channels() const { return impl_->channels; }

@@ -107,11 +107,19 @@ public:
     // four buffer lengths, whichever is longer). A failed stream stays failed.
     bool write(const float* frames, size_t frameCount);
     bool read(float* frames, size_t frameCount);
+    // Queues all frames at once, past the target if need be, then blocks until
+    // the server asks for more (about three quarters of targetMs left); fails
+    // as write does. A producer of blocks longer than the target thus starts
+    // each block with little queued, and the server holds the whole block
+    // while the next is made.
+    bool writeThenWait(const float* frames, size_t frameCount);
     // Frames ready to read now without blocking (record streams); -1 on failure.
     long readable();
     // Current device-side latency in microseconds, or -1 when unknown.
     int64_t latencyUs();
     bool drain();
+    // Playback: times the server found the stream's buffer empty. Any thread.
+    uint64_t underflows() const;
     bool failed() const;
     uint32_t rate() const;
     uint8_t channels() const;

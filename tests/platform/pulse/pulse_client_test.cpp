@@ -190,6 +190,28 @@ TEST(PulseStream, DrainFinishesForAStreamThatStartsAtOnce) {
     EXPECT_TRUE(play->drain());
 }
 
+TEST(PulseStream, BlockWrittenWholeReturnsWithLittleQueuedAndStarvingCountsUnderflows) {
+    PARLUNE_NEED_PULSE();
+    auto play = pp::Stream::open(pp::StreamDirection::Playback, "speaker", 16000, 1, {20, 0},
+                                 "whole blocks");
+    ASSERT_TRUE(play);
+    EXPECT_EQ(play->underflows(), 0u);
+    const auto block = parlune::test::sine(3200, 440.0, 16000, 0.3);  // 200 ms
+    ASSERT_TRUE(play->writeThenWait(block.data(), block.size()));
+    // It waited for the server to play most of the block, not just to take it.
+    const int64_t queuedUs = play->latencyUs();
+    EXPECT_GE(queuedUs, 0);
+    EXPECT_LT(queuedUs, 100000);
+    // Nothing more comes: the buffer runs dry, once.
+    EXPECT_TRUE(eventually([&] { return play->underflows() >= 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(play->underflows(), 1u);
+    // Playback resumes with the next block, which starves in turn.
+    ASSERT_TRUE(play->writeThenWait(block.data(), block.size()));
+    EXPECT_TRUE(eventually([&] { return play->underflows() >= 2; }));
+    EXPECT_FALSE(play->failed());
+}
+
 TEST(PulseStream, MissingDeviceOpensNothing) {
     PARLUNE_NEED_PULSE();
     EXPECT_EQ(pp::Stream::open(pp::StreamDirection::Record, "no_such_source", 48000, 1, {20, 0},
