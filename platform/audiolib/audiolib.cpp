@@ -633,6 +633,13 @@ Result System::getMixedBlocks(uint64_t* blocks) const {
     return Result::Ok;
 }
 
+Result System::getUnderrunCount(uint64_t* count) const {
+    if (!live(object_)) return Result::InvalidHandle;
+    if (!count) return Result::InvalidParam;
+    *count = object_->output ? object_->output->underruns() : 0;
+    return Result::Ok;
+}
+
 // ---------------------------------------------------------------- Sound
 
 Result Sound::release() {

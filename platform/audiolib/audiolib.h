@@ -3,8 +3,9 @@
 // into looping sounds, and three outputs (the audio server, a non-real-time
 // WAV writer, and a deterministic in-process backend for tests).
 //
-// On the audio server the mixer thread is paced by its playback stream, which
-// buffers about 40 ms; capture streams deliver in 10 ms fragments. A mixer
+// On the audio server the mixer thread is paced by its playback stream: a
+// block is mixed when about 12 ms remain queued; capture streams deliver in
+// 5 ms fragments. A mixer
 // block is 1024 frames (64 ms at 16 kHz).
 //
 // Handles (System, Sound, Channel, ChannelGroup, DSP) are small value objects.
@@ -311,6 +312,9 @@ public:
 
     // Blocks rendered since init (for tests and diagnostics).
     Result getMixedBlocks(uint64_t* blocks) const;
+    // Times since init the audio server's playback found no mixed audio
+    // queued (the mixer fell behind the device); 0 for the other outputs.
+    Result getUnderrunCount(uint64_t* count) const;
 
 private:
     friend Result createSystem(System* system);

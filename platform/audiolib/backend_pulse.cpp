@@ -12,10 +12,13 @@ namespace parlune::audiolib::detail {
 namespace {
 using Clock = std::chrono::steady_clock;
 
-// Small device buffers keep the live chain's 50 ms target reachable: the
-// playback side holds about 40 ms, the capture side delivers every 10 ms.
-constexpr uint32_t kPlaybackBufferMs = 40;
-constexpr uint32_t kCaptureFragmentMs = 10;
+// Small device buffers keep the live chain's 50 ms target reachable. Each
+// mixer block goes to the server whole, and the next is mixed once the server
+// asks for more, with about three quarters of kPlaybackBufferMs still queued:
+// that lead is what a block's mixing may take before the device runs dry.
+// The capture side delivers every 5 ms.
+constexpr uint32_t kPlaybackBufferMs = 15;
+constexpr uint32_t kCaptureFragmentMs = 5;
 constexpr int kReopenIntervalMs = 1000;
 
 // Thread contract: start/update/stop on the control thread; the mixer thread
@@ -25,6 +28,8 @@ public:
     PulseOutput(Mixer* mixer, std::string device, DeferredFailure* failures)
         : mixer_(mixer), device_(std::move(device)), failures_(failures), block_(kMixerBlockFrames) {}
     ~PulseOutput() override { stop(); }
+
+    uint64_t underruns() const override { return underruns_.load(std::memory_order_relaxed); }
 
     Result start() override {
         stream_ = openStream();
@@ -65,13 +70,16 @@ private:
         auto deadline = Clock::now();
         while (running_.load(std::memory_order_relaxed)) {
             if (pulse::Stream* fresh = replacement_.exchange(nullptr)) {
+                earlierStreamUnderruns_ += stream_->underflows();
                 if (!retired_.load()) retired_.store(stream_.release());
                 stream_.reset(fresh);
                 failed_.store(false);
             }
             mixer_->renderBlock(block_.data());
             if (!failed_.load(std::memory_order_relaxed)) {
-                if (stream_->write(block_.data(), kMixerBlockFrames)) continue;
+                const bool written = stream_->writeThenWait(block_.data(), kMixerBlockFrames);
+                underruns_.store(earlierStreamUnderruns_ + stream_->underflows(), std::memory_order_relaxed);
+                if (written) continue;
                 failed_.store(true);
                 failures_->post(Result::OutputInit, "the playback device failed; mixing goes on without it");
                 deadline = Clock::now();
@@ -91,6 +99,8 @@ private:
     std::atomic<pulse::Stream*> retired_{nullptr};
     std::atomic<bool> failed_{false};
     std::atomic<bool> running_{false};
+    uint64_t earlierStreamUnderruns_ = 0;  // the mixer thread's: streams given up
+    std::atomic<uint64_t> underruns_{0};
     Clock::time_point lastReopen_{};
     std::thread thread_;
 };

@@ -154,6 +154,8 @@ public:
     virtual Result update() = 0;
     // Control thread: stops rendering; completes files.
     virtual void stop() = 0;
+    // Any thread: times the device ran out of mixed audio.
+    virtual uint64_t underruns() const { return 0; }
 };
 
 // Where a capture stream writes: a PCM16 sound, wrapping when looping.

@@ -206,6 +206,45 @@ TEST_F(OnServer, DriverZeroFollowsTheDefaultSink) {
     system.release();
 }
 
+// A master unit that, when asked, holds the mixer thread up once, far longer
+// than the playback stream's buffer lasts.
+std::atomic<bool> stallRequested{false};
+al::Result stallOnceRead(al::DspState*, float* in, float* out, unsigned length, int channels, int*) {
+    if (stallRequested.exchange(false)) sleepMs(300);
+    std::copy(in, in + length * channels, out);
+    return Result::Ok;
+}
+
+TEST_F(OnServer, AMixerThatFallsBehindTheDeviceIsCountedAsAnUnderrun) {
+    al::System system = pulseSystem(0);
+    al::DspDescription description;
+    description.numInputBuffers = description.numOutputBuffers = 1;
+    description.read = stallOnceRead;
+    al::DSP stall;
+    ASSERT_EQ(system.createDSP(&description, &stall), Result::Ok);
+    al::ChannelGroup master;
+    system.getMasterChannelGroup(&master);
+    ASSERT_EQ(master.addDSP(0, stall), Result::Ok);
+    // Stall only once the device plays: a stream that never had audio cannot
+    // run dry. An idle null sink may take up to its 2 s block to start.
+    uint64_t blocks = 0;
+    for (int i = 0; i < 250 && blocks < 4; ++i) {
+        sleepMs(20);
+        system.getMixedBlocks(&blocks);
+    }
+    ASSERT_GE(blocks, 4u);
+    uint64_t before = 0, underruns = 0;
+    ASSERT_EQ(system.getUnderrunCount(&before), Result::Ok);
+    stallRequested = true;
+    for (int i = 0; i < 100 && underruns <= before; ++i) {
+        sleepMs(20);
+        system.getUnderrunCount(&underruns);
+    }
+    EXPECT_GT(underruns, before);
+    system.release();
+    EXPECT_EQ(system.getUnderrunCount(&underruns), Result::InvalidHandle);
+}
+
 TEST_F(OnServer, DevicesThatGoAwayNeitherCrashNorHang) {
     pulse::PulseClient client;
     int64_t sinkModule = client.loadModule(
