@@ -56,6 +56,7 @@ struct LiveChainStatus {
     uint64_t slowPasses = 0;       // passes that set the slowed rate
     uint64_t fastPasses = 0;       // passes that set the hastened rate
     uint64_t underruns = 0;        // playback overtook the recording; each was put back on target
+    uint64_t deviceUnderruns = 0;  // the output device ran out of mixed audio
 };
 LiveChainStatus liveChainStatus();
 

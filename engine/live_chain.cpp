@@ -28,7 +28,7 @@ struct SharedStatus {
     std::atomic<uint32_t> desiredLatency{0}, driftThreshold{0}, adjustedLatency{0},
         soundLength{0}, samplesRecorded{0};
     std::atomic<float> actualLatency{0.0f};
-    std::atomic<uint64_t> passes{0}, slowPasses{0}, fastPasses{0}, underruns{0};
+    std::atomic<uint64_t> passes{0}, slowPasses{0}, fastPasses{0}, underruns{0}, deviceUnderruns{0};
 } status;
 
 void setPhase(LiveChainStatus::Phase phase) { status.phase = static_cast<int>(phase); }
@@ -51,6 +51,7 @@ void resetStatus(int micDevice) {
     status.slowPasses = 0;
     status.fastPasses = 0;
     status.underruns = 0;
+    status.deviceUnderruns = 0;
     publish(LatencyControl(0));
 }
 
@@ -87,6 +88,7 @@ LiveChainStatus liveChainStatus() {
     s.slowPasses = status.slowPasses;
     s.fastPasses = status.fastPasses;
     s.underruns = status.underruns;
+    s.deviceUnderruns = status.deviceUnderruns;
     return s;
 }
 
@@ -181,6 +183,9 @@ void RunFmodFunction() {
             if (rate > nativeRate) ++status.fastPasses;
         }
         publish(control);
+        uint64_t deviceUnderruns = 0;
+        system.getUnderrunCount(&deviceUnderruns);
+        status.deviceUnderruns = deviceUnderruns;
         ++status.passes;
 
         engineSleep(50);

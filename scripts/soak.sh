@@ -2,7 +2,8 @@
 # Soak run of the live chain: runs it for N minutes (default 10) against a
 # private PulseAudio with speech looping into the microphone, and reports the
 # latency band held, the underruns (playback overtaking the recording in the
-# ring) and the resident memory at start and end.
+# ring), the device underruns (the output running out of mixed audio) and the
+# resident memory at start and end.
 # Usage: bash scripts/soak.sh [minutes] [extra parlune-engine-run options]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

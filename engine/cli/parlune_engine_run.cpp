@@ -315,12 +315,12 @@ int main(int argc, char** argv) {
             if (o.statusMs > 0 && t * 1000 >= nextStatus) {
                 nextStatus += o.statusMs;
                 std::printf("t=%.1fs runs=%llu passes=%llu latency=%.1fms target=%.1fms "
-                            "band=+-%.1fms rate=%d recorded=%.2fs slow=%llu fast=%llu underruns=%llu rss=%ldkB\n",
+                            "band=+-%.1fms rate=%d recorded=%.2fs slow=%llu fast=%llu underruns=%llu device_underruns=%llu rss=%ldkB\n",
                             t, (unsigned long long)s.runs, (unsigned long long)s.passes, latencyMs,
                             s.adjustedLatency / perMs, s.driftThreshold / perMs, s.rate,
                             s.samplesRecorded / perMs / 1000.0,
                             (unsigned long long)s.slowPasses, (unsigned long long)s.fastPasses,
-                            (unsigned long long)s.underruns, rssKb());
+                            (unsigned long long)s.underruns, (unsigned long long)s.deviceUnderruns, rssKb());
                 std::fflush(stdout);
             }
         }
@@ -332,11 +332,12 @@ int main(int argc, char** argv) {
     if (o.measureCount == 0) {
         std::printf("summary: seconds=%.0f passes=%llu latency_min=%.1fms latency_max=%.1fms "
                     "outside_band=%ld/%ld slow_passes=%llu fast_passes=%llu underruns=%llu "
-                    "rss_start=%ldkB rss_end=%ldkB stopped=%s\n",
+                    "device_underruns=%llu rss_start=%ldkB rss_end=%ldkB stopped=%s\n",
                     secondsSince(start), (unsigned long long)s.passes,
                     judged ? minLatency : 0.0, judged ? maxLatency : 0.0, outside, judged,
                     (unsigned long long)s.slowPasses, (unsigned long long)s.fastPasses,
-                    (unsigned long long)s.underruns, rssStart, rssKb(), ended ? "yes" : "no");
+                    (unsigned long long)s.underruns, (unsigned long long)s.deviceUnderruns, rssStart,
+                    rssKb(), ended ? "yes" : "no");
         if (judged == 0) result = 1;
     }
     return ended ? result : 1;
