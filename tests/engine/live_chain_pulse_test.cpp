@@ -133,6 +133,10 @@ TEST_F(LiveChainPulseTest, MicrophoneSpeechComesOutMorphedOnTheDefaultSink) {
     }
 }
 
+// The rate correction only acts once the smoothed distance has left the band,
+// so the distance may pass the band's edge by a little before it turns back.
+float bandOvershoot(const LiveChainStatus& s) { return 0.2f * float(s.driftThreshold); }
+
 TEST_F(LiveChainPulseTest, SmoothedLatencySettlesInsideItsBand) {
     startLive();
     ASSERT_TRUE(waitPlaying());
@@ -148,8 +152,8 @@ TEST_F(LiveChainPulseTest, SmoothedLatencySettlesInsideItsBand) {
     }
     const LiveChainStatus s = liveChainStatus();
     EXPECT_EQ(s.nativeRate, 48000);
-    EXPECT_GT(low, float(s.adjustedLatency - s.driftThreshold));
-    EXPECT_LT(high, float(s.adjustedLatency + s.driftThreshold));
+    EXPECT_GT(low, float(s.adjustedLatency - s.driftThreshold) - bandOvershoot(s));
+    EXPECT_LT(high, float(s.adjustedLatency + s.driftThreshold) + bandOvershoot(s));
 }
 
 TEST_F(LiveChainPulseTest, CaptureStallDoesNotCostTheLatency) {
@@ -169,7 +173,7 @@ TEST_F(LiveChainPulseTest, CaptureStallDoesNotCostTheLatency) {
     }
     const LiveChainStatus s = liveChainStatus();
     EXPECT_GE(s.underruns, 1u);
-    EXPECT_LT(high, float(s.adjustedLatency + s.driftThreshold));
+    EXPECT_LT(high, float(s.adjustedLatency + s.driftThreshold) + bandOvershoot(s));
 }
 
 TEST_F(LiveChainPulseTest, NewDefaultSinkTakesTheOutputOver) {
