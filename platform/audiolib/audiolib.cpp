@@ -115,6 +115,7 @@ SoundFormat formatOfSubtype(int format) {
 // no mixer lock.
 void stopChannels(detail::Mixer& mixer, const SoundObject* sound) {
     std::vector<std::shared_ptr<SoundObject>> dropped;
+    dropped.reserve(mixer.slots.size());  // the mixer waits on the lock: no allocation under it
     {
         std::lock_guard<std::mutex> guard(mixer.lock);
         for (auto& slot : mixer.slots) {
@@ -166,7 +167,6 @@ Result createSystem(System* system) {
     auto object = std::make_shared<SystemObject>();
     object->master = std::make_shared<GroupObject>();
     object->master->system = object.get();
-    object->master->chain.reserve(64);
     system->object_ = std::move(object);
     return Result::Ok;
 }
@@ -770,10 +770,16 @@ Result ChannelGroup::addDSP(int index, DSP dsp) {
     if (unit.system != group.system) return Result::InvalidParam;
     if (unit.group) return Result::DspInUse;
     if (index < 0 || index > static_cast<int>(group.chain.size())) return Result::InvalidParam;
+    // The new chain is built outside the lock the mixer takes every block;
+    // only the swap happens under it, and the old one is freed after.
+    std::vector<DspObject*> chain;
+    chain.reserve(group.chain.size() + 1);
+    chain.assign(group.chain.begin(), group.chain.end());
+    chain.insert(chain.begin() + index, &unit);
     detail::Mixer* mixer = group.system->mixer.get();
     std::unique_lock<std::mutex> guard;
     if (mixer) guard = std::unique_lock<std::mutex>(mixer->lock);
-    group.chain.insert(group.chain.begin() + index, &unit);
+    group.chain.swap(chain);
     unit.group = &group;
     return Result::Ok;
 }

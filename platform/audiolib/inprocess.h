@@ -73,6 +73,9 @@ double now();
 void resetClock();
 
 // What the mixers played on a device, as mixed: software-format rate, mono.
+// It copies up to two minutes of samples under the lock every mixer block and
+// capture chunk takes, so call it with the clock in Manual mode, never while a
+// RealTime clock is driving mixers.
 std::vector<float> played(const std::string& deviceName);
 void clearPlayed();
 

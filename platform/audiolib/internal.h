@@ -24,22 +24,28 @@ namespace parlune::audiolib::detail {
 void logFailure(Result result, const std::string& message);
 
 // A failure seen on the mixer or a capture thread, kept until update()
-// reports it. Lock-free: the first failure since the last report wins.
+// reports it. Lock-free: the first failure since the last report wins. A
+// poster claims the slot before storing the result and publishes the message
+// last, so report() never pairs a message with another failure's result.
 class DeferredFailure {
 public:
     void post(Result result, const char* staticMessage) {
         const char* expected = nullptr;
-        if (message_.compare_exchange_strong(expected, staticMessage)) result_.store(result);
+        if (!message_.compare_exchange_strong(expected, &kClaimed, std::memory_order_acquire)) return;
+        result_.store(result, std::memory_order_relaxed);
+        message_.store(staticMessage, std::memory_order_release);
     }
     void report() {
-        const char* message = message_.load();
-        if (!message) return;
-        Result result = result_.load();
-        message_.store(nullptr);
+        const char* message = message_.load(std::memory_order_acquire);
+        if (!message || message == &kClaimed) return;
+        Result result = result_.load(std::memory_order_relaxed);
+        // Frees the slot only after the result is read; a second reporter loses.
+        if (!message_.compare_exchange_strong(message, nullptr)) return;
         logFailure(result, message);
     }
 
 private:
+    static constexpr char kClaimed = 0;  // its address marks a slot being filled
     std::atomic<const char*> message_{nullptr};
     std::atomic<Result> result_{Result::Ok};
 };

@@ -2,12 +2,16 @@
 // released or misused handles give an error, never a crash.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/audiolib/audiolib.h"
 #include "platform/audiolib/inprocess.h"
+#include "platform/audiolib/internal.h"
 #include "tests/platform/audiolib/render_fixture.h"
 
 namespace al = parlune::audiolib;
@@ -289,6 +293,38 @@ TEST(MixerFailures, AreDeferredToUpdateAndTheBlockPassesUnchanged) {
     al::setLogCallback(nullptr, nullptr);
     EXPECT_EQ(log.results.size(), 4u) << "one report per failing block";
     EXPECT_EQ(parlune::test::readPcm16(dir.file("render-out.wav")), source);
+}
+
+// Two mixer-side threads post different failures while the control thread
+// reports: every logged message must come with the result posted beside it.
+// A mismatch needs a report inside a window of a few instructions, so the
+// loop is long; a publication out of order shows up in nearly every run.
+TEST(MixerFailures, EachReportedMessageCarriesItsOwnResult) {
+    struct Log {
+        int reports = 0, mismatched = 0;
+    } log;
+    al::setLogCallback(
+        [](Result r, const char* message, void* c) {
+            auto& log = *static_cast<Log*>(c);
+            ++log.reports;
+            const bool memory = std::strcmp(message, "memory") == 0;
+            if (r != (memory ? Result::Memory : Result::Unsupported)) ++log.mismatched;
+        },
+        &log);
+    parlune::audiolib::detail::DeferredFailure failures;
+    std::atomic<bool> done{false};
+    auto poster = [&](Result result, const char* message) {
+        while (!done.load(std::memory_order_relaxed)) failures.post(result, message);
+    };
+    std::thread a(poster, Result::Memory, "memory"), b(poster, Result::Unsupported, "unsupported");
+    for (int i = 0; i < 10000000; ++i) failures.report();
+    done = true;
+    a.join();
+    b.join();
+    failures.report();
+    al::setLogCallback(nullptr, nullptr);
+    EXPECT_GT(log.reports, 1000);
+    EXPECT_EQ(log.mismatched, 0) << "of " << log.reports << " reports";
 }
 
 }  // namespace
