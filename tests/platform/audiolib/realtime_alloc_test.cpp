@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "app/properties.h"
@@ -154,17 +155,19 @@ protected:
     }
 
     static constexpr int kMixRate = 16000;
+    // What the morph unit reads outlives the test body: on the real-time clock
+    // the mixer keeps running until TearDown releases the system.
+    app::PropertyStore store;
+    std::unique_ptr<voice::MorphState> morphState = voice::makeMorphState();
+    engine::MorphDspContext context{morphState.get(), &store};
     al::System system;
 };
 
 TEST_P(RealtimeAllocTest, MixerThreadMakesNoHeapCallsInSteadyState) {
-    app::PropertyStore store;
     store.setValue(app::prop::isCartoonMorph, false);
     store.setValue(app::prop::pitch, 1.3);
     store.setValue(app::prop::formant, 1.1);
     store.setValue(app::prop::warp, 1);
-    auto morphState = voice::makeMorphState();
-    engine::MorphDspContext context{morphState.get(), &store};
 
     ASSERT_EQ(al::createSystem(&system), Result::Ok);
     ASSERT_EQ(system.setSoftwareFormat(kMixRate, al::SpeakerMode::Mono, 1), Result::Ok);
