@@ -107,6 +107,15 @@ std::vector<float> sine(int length, double freqHz, int rate, double amplitude) {
     return out;
 }
 
+std::vector<float> whiteNoise(size_t length, uint32_t seed) {
+    std::vector<float> x(length);
+    for (auto& v : x) {
+        seed = seed * 1664525u + 1013904223u;
+        v = static_cast<float>(seed >> 8) / float(1 << 23) - 1.0f;
+    }
+    return x;
+}
+
 double medianF0(const std::vector<float>& x, int rate, double minHz, double maxHz) {
     const int frame = rate / 25;  // 40 ms
     const int hop = frame / 2;

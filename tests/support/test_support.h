@@ -2,6 +2,7 @@
 // tracker, and the check for the private audio server the suite runs against.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ bool writePcm16(const std::string& path, const std::vector<short>& samples, int 
 // two-formant resonator, peak about 0.5.
 std::vector<float> voicedSignal(int length, double periodSamples, int rate = 16000);
 std::vector<float> sine(int length, double freqHz, int rate, double amplitude = 0.5);
+// Full-scale white noise from a fixed linear congruential generator: the same
+// samples for the same seed on every machine.
+std::vector<float> whiteNoise(size_t length, uint32_t seed);
 
 // Median F0 (Hz) over voiced frames (normalised autocorrelation > 0.5) of a
 // mono signal, searched between minHz and maxHz. 0 when nothing is voiced.

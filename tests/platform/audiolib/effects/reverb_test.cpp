@@ -75,15 +75,6 @@ std::vector<float> bandPass(const std::vector<float>& x, double centreHz, double
     return y;
 }
 
-std::vector<float> noise(size_t length, uint32_t seed = 777) {
-    std::vector<float> x(length);
-    for (auto& v : x) {
-        seed = seed * 1664525u + 1013904223u;
-        v = static_cast<float>(seed >> 8) / float(1 << 23) - 1.0f;
-    }
-    return x;
-}
-
 fx::ReverbProperties with(fx::ReverbProperties p, float fx::ReverbProperties::*field, float value) {
     p.*field = value;
     return p;
@@ -201,7 +192,7 @@ TEST(SystemReverb, PropertiesAreClampedAndNonFiniteOnesRejected) {
 
 TEST(SystemReverb, FullScaleNoiseForMinutesStaysBoundedDeterministicAndDiesToZero) {
     using P = fx::ReverbProperties;
-    const auto loud = noise(static_cast<size_t>(kRate) * 120);
+    const auto loud = parlune::test::whiteNoise(static_cast<size_t>(kRate) * 120, 777);
     const std::vector<float> silence(static_cast<size_t>(kRate) * 60, 0.0f);
     // Every delay at its longest, strongest damping and boost, loudest wet level.
     const fx::ReverbProperties extremes{100, 300, 100, 20, 10, 100, 100, 1000, 12, 20000, 100, 20};

@@ -39,16 +39,6 @@ std::vector<float> impulse(int length) {
     return x;
 }
 
-// Full-scale white noise from a fixed linear congruential generator.
-std::vector<float> noise(size_t length, uint32_t seed = 12345) {
-    std::vector<float> x(length);
-    for (auto& v : x) {
-        seed = seed * 1664525u + 1013904223u;
-        v = static_cast<float>(seed >> 8) / float(1 << 23) - 1.0f;
-    }
-    return x;
-}
-
 // Energy outside the fundamental over energy in it, for a whole number of
 // periods of a sine at `freq`.
 double harmonicRatio(const std::vector<float>& x, double freq) {
@@ -327,7 +317,7 @@ TEST(EffectUnits, InPlaceAndAnyBlockSizeGiveTheSameOutput) {
 }
 
 TEST(EffectUnits, FullScaleNoiseForMinutesStaysBoundedAndTailsDieToExactZero) {
-    const auto loud = noise(static_cast<size_t>(kRate) * 120);
+    const auto loud = parlune::test::whiteNoise(static_cast<size_t>(kRate) * 120, 12345);
     const std::vector<float> silence(static_cast<size_t>(kRate) * 60, 0.0f);
     for (const auto& make : allUnitFactories()) {
         AnyUnit unit = make();
