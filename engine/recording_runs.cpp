@@ -21,7 +21,7 @@ constexpr int kPlayPassDivisorMs = 36;  // playback lasts about 7/6 of the recor
 constexpr int kLiveChainReleaseWaitMs = 1000;
 
 // A non-real-time system writing 16 kHz mono into `outputPath`; false (and
-// logged) when the file cannot be written.
+// logged, the system released) when the file cannot be written.
 bool initWavWriter(al::System& system, const QByteArray& outputPath, const char* routine) {
     al::createSystem(&system);
     system.setOutput(al::OutputType::WavWriterNrt);
@@ -32,6 +32,7 @@ bool initWavWriter(al::System& system, const QByteArray& outputPath, const char*
         qDebug().noquote() << QString("%1: cannot write \"%2\" (%3)")
                                   .arg(routine, QString::fromUtf8(outputPath),
                                        al::resultString(result));
+        system.release();
         return false;
     }
     return true;
@@ -57,10 +58,7 @@ void runConvert() {
     const QByteArray source = propertyText("applicationPathREC").toUtf8();
     const QByteArray target = propertyText("applicationPathREC16khz").toUtf8();
     al::System system;
-    if (!initWavWriter(system, target, "runConvert")) {
-        system.release();
-        return;
-    }
+    if (!initWavWriter(system, target, "runConvert")) return;
     al::Sound sound;
     system.createSound(source.constData(), al::kModeDefault, nullptr, &sound);
     const unsigned blocks = lengthMs(sound) / kMixerBlockMs;
@@ -116,10 +114,7 @@ void runSave() {
     const QByteArray target = propertyText("fname").toUtf8();
     const QByteArray source = propertyText("applicationPathREC16khz").toUtf8();
     al::System system;
-    if (!initWavWriter(system, target, "runSave")) {
-        system.release();
-        return;
-    }
+    if (!initWavWriter(system, target, "runSave")) return;
     al::Sound sound;
     system.createSound(source.constData(), al::kModeDefault, nullptr, &sound);
     const unsigned blocks = lengthMs(sound) / kMixerBlockMs;
