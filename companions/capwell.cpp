@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "companions/virtual_device.h"
+#include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
 
 namespace {

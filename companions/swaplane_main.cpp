@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/data_files.h"
-#include "companions/playdev_file.h"
-#include "companions/virtual_device.h"
+#include "app/core/data_files.h"
+#include "app/core/playdev_file.h"
+#include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "engine/effects_chain.h"
 
-#include "engine/property_reads.h"
+#include "app/core/properties.h"
 
 namespace parlune::engine {
 
@@ -8,10 +8,10 @@ namespace al = audiolib;
 
 EffectFlags readEffectFlags() {
     EffectFlags flags;
-    flags.echo = propertyBool("isDspEchoBipassed");
-    flags.chorus = propertyBool("isDspChorusBipassed");
-    flags.distortion = propertyBool("isDspDistortionBipassed");
-    flags.tremolo = propertyBool("isDspTremoloBipassed");
+    flags.echo = app::properties().get(app::prop::isDspEchoBipassed);
+    flags.chorus = app::properties().get(app::prop::isDspChorusBipassed);
+    flags.distortion = app::properties().get(app::prop::isDspDistortionBipassed);
+    flags.tremolo = app::properties().get(app::prop::isDspTremoloBipassed);
     return flags;
 }
 

@@ -5,7 +5,7 @@
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
 #include "engine/latency_control.h"
-#include "engine/property_reads.h"
+#include "app/core/properties.h"
 
 #include <QDebug>
 #include <QThread>
@@ -102,7 +102,7 @@ void RunFmodFunction() {
         qDebug() << "RunFmodFunction stops.................";
         return;
     }
-    const int micDevice = propertyInt("micDevice");
+    const int micDevice = app::properties().get(app::prop::micDevice);
     resetStatus(micDevice);
     setPhase(LiveChainStatus::Phase::SettingUp);
     ++status.runs;  // last: whoever sees the new count sees this run's status
@@ -153,9 +153,9 @@ void RunFmodFunction() {
     al::Channel channel;
     bool running = true;
     while (running) {
-        chain.morph.setBypass(propertyBool("isDspBipassed"));
+        chain.morph.setBypass(app::properties().get(app::prop::isDspBipassed));
         applyEffectFlags(chain, readEffectFlags());
-        system.setReverbProperties(0, &reverbPreset(propertyBool("isReverb")));
+        system.setReverbProperties(0, &reverbPreset(app::properties().get(app::prop::isReverb)));
         system.update();
 
         bool recording = false;
@@ -189,7 +189,7 @@ void RunFmodFunction() {
         ++status.passes;
 
         engineSleep(50);
-        running = propertyBool("isRunning") && gate.isCurrent(generation);
+        running = app::properties().get(app::prop::isRunning) && gate.isCurrent(generation);
     }
 
     recordSound.release();

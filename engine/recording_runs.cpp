@@ -3,7 +3,7 @@
 #include "engine/effects_chain.h"
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
-#include "engine/property_reads.h"
+#include "app/core/properties.h"
 
 #include <QDebug>
 
@@ -55,8 +55,8 @@ void releaseChainAndSystem(al::System& system, al::Sound& sound, EffectsChain& c
 }  // namespace
 
 void runConvert() {
-    const QByteArray source = propertyText("applicationPathREC").toUtf8();
-    const QByteArray target = propertyText("applicationPathREC16khz").toUtf8();
+    const QByteArray source = app::properties().get(app::prop::applicationPathREC).toUtf8();
+    const QByteArray target = app::properties().get(app::prop::applicationPathREC16khz).toUtf8();
     al::System system;
     if (!initWavWriter(system, target, "runConvert")) return;
     al::Sound sound;
@@ -72,8 +72,8 @@ void runConvert() {
 
 void runPlay() {
     qDebug() << "runPlay starts.................";
-    const QByteArray source = propertyText("applicationPathREC16khz").toUtf8();
-    const QString speaker = propertyText("speakerPlayDevice");
+    const QByteArray source = app::properties().get(app::prop::applicationPathREC16khz).toUtf8();
+    const QString speaker = app::properties().get(app::prop::speakerPlayDevice);
 
     al::System system;
     al::createSystem(&system);
@@ -111,8 +111,8 @@ void runPlay() {
 
 void runSave() {
     qDebug() << "runSave starts.................";
-    const QByteArray target = propertyText("fname").toUtf8();
-    const QByteArray source = propertyText("applicationPathREC16khz").toUtf8();
+    const QByteArray target = app::properties().get(app::prop::fname).toUtf8();
+    const QByteArray source = app::properties().get(app::prop::applicationPathREC16khz).toUtf8();
     al::System system;
     if (!initWavWriter(system, target, "runSave")) return;
     al::Sound sound;

@@ -1,7 +1,9 @@
 #include "looptap/config.h"
 
+#include "app/core/data_files.h"
+#include "app/core/device_screens.h"
+
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
 namespace parlune::looptap {
@@ -14,35 +16,21 @@ std::string asciiLower(std::string text) {
     return text;
 }
 
-std::string asciiUpper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 bool contains(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
 }
 
 }  // namespace
 
-std::string DataFolder() {
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    if (dataHome && *dataHome) return std::string(dataHome) + "/Parlune/";
-    const char* home = std::getenv("HOME");
-    if (home && *home) return std::string(home) + "/.local/share/Parlune/";
-    return {};
-}
-
 std::string ReadPlaybackDeviceName() {
-    const std::string folder = DataFolder();
+    const std::string folder = data::dataFolder();
     if (folder.empty()) return {};
     std::error_code error;
     if (!std::filesystem::is_directory(folder, error)) {
         std::filesystem::create_directories(folder, error);
         if (!std::filesystem::is_directory(folder, error)) return {};
     }
-    std::FILE* file = std::fopen((folder + "config.ini").c_str(), "rb");
+    std::FILE* file = std::fopen(data::configIniPath().c_str(), "rb");
     if (!file) return {};
     std::string line;
     int c;
@@ -74,13 +62,9 @@ int ChoosePlaybackDevice(const DeviceNames& names, const std::string& wanted, bo
     return firstSuitable;
 }
 
-bool IsCaptureCandidate(const std::string& name) {
-    return contains(name, "Parlune") && !contains(asciiUpper(name), "MIDI");
-}
-
 int ChooseCaptureDevice(const DeviceNames& names) {
     for (size_t i = 0; i < names.size(); ++i)
-        if (names[i] && IsCaptureCandidate(*names[i])) return static_cast<int>(i);
+        if (names[i] && screens::IsCaptureCandidate(*names[i])) return static_cast<int>(i);
     return -1;
 }
 

@@ -14,11 +14,7 @@ namespace parlune::looptap {
 constexpr size_t kMaxLineChars = 99;
 constexpr size_t kNameChars = 31;
 
-// "$XDG_DATA_HOME/Parlune/" (else "$HOME/.local/share/Parlune/"); empty when
-// neither variable is set.
-std::string DataFolder();
-
-// First line of config.ini in the data folder, read a byte per character (at
+// First line of config.ini in the program's data folder (data::configIniPath), read a byte per character (at
 // most 99), one trailing line feed removed, cut to 31 bytes. Empty when the
 // folder cannot be had or the file cannot be opened. The folder is created
 // when it is missing.
@@ -33,12 +29,8 @@ using DeviceNames = std::vector<std::optional<std::string>>;
 // clears `firstStart` when a device passes the screen.
 int ChoosePlaybackDevice(const DeviceNames& names, const std::string& wanted, bool* firstStart);
 
-// Whether a capture device of this name (as the device list reports it, cut
-// to 31 bytes) passes the capture screen: it contains "Parlune"
-// (case-sensitive) and not "MIDI" in any case.
-bool IsCaptureCandidate(const std::string& name);
-
-// The first name that passes the capture screen; -1 when none.
+// The first name that passes the capture screen (screens::IsCaptureCandidate);
+// -1 when none.
 int ChooseCaptureDevice(const DeviceNames& names);
 
 }  // namespace parlune::looptap

@@ -7,16 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/properties.h"
-#include "companions/capwell.h"
-#include "companions/virtual_device.h"
-#include "looptap/config.h"
+#include "app/core/properties.h"
+#include "app/core/device_screens.h"
 #include "platform/endpoints/endpoints.h"
 #include "platform/pulse/pulse_client.h"
-
-#ifdef PARLUNE_HAVE_LOOPTAP
-#include "looptap/looptap.h"
-#endif
+#include "platform/vdev/virtual_device.h"
 
 namespace parlune::routing {
 namespace {
@@ -29,15 +24,8 @@ constexpr int kSwitcherTimeoutMs = 5000;
 bool playing = false;
 std::string lastDeviceName;
 
-PassThrough defaultPassThrough() {
-    PassThrough p;
-#ifdef PARLUNE_HAVE_LOOPTAP
-    p.start = &StartPlaying;
-    p.stop = &StopPlaying;
-#endif
-    return p;
-}
-PassThrough passThrough = defaultPassThrough();
+PassThrough passThrough;
+Recorder recorder;
 
 std::function<void(const QString&)> fatalHandler = [](const QString& message) {
     qCritical().noquote() << message;
@@ -46,7 +34,7 @@ std::function<void(const QString&)> fatalHandler = [](const QString& message) {
 void pause(unsigned long ms) { QThread::msleep(ms); }
 
 QString applicationPath() {
-    return app::properties().toString(QString::fromLatin1(app::prop::applicationPath));
+    return app::properties().get(app::prop::applicationPath);
 }
 
 // Runs the switcher with an argument list (no command interpreter, so any
@@ -65,7 +53,7 @@ bool captureSidePresent(endpoints::PulseEndpoints& endpoints) {
     if (!list) return false;
     for (const auto& e : *list)
         // Looptap sees each name cut to the 31 bytes its device list keeps.
-        if (looptap::IsCaptureCandidate(e.friendlyName.substr(0, looptap::kNameChars))) return true;
+        if (screens::IsCaptureCandidate(e.friendlyName.substr(0, 31))) return true;
     return false;
 }
 
@@ -87,6 +75,7 @@ std::string defaultDeviceName() { return lastDeviceName; }
 void rememberDeviceName(const std::string& friendlyName) { lastDeviceName = friendlyName; }
 
 void setPassThrough(PassThrough p) { passThrough = p; }
+void setRecorder(Recorder r) { recorder = r; }
 void setFatalHandler(std::function<void(const QString&)> handler) { fatalHandler = std::move(handler); }
 
 bool ensureCaptureSide(std::string* why) {
@@ -175,14 +164,14 @@ void stopQuib() {
 void startRecordQuib() {
     qDebug("Start Record Quib");
     const QByteArray file = (applicationPath() + QStringLiteral("/media/recorded.wav")).toLocal8Bit();
-    set_recorded_filename(file.constData());
-    start_record();
+    if (recorder.setRecordedFilename) recorder.setRecordedFilename(file.constData());
+    if (recorder.startRecord) recorder.startRecord();
     pause(kSettleMs);
 }
 
 void stopRecordQuib() {
     qDebug("Stop Record Quib");
-    stop_record();
+    if (recorder.stopRecord) recorder.stopRecord();
     qDebug("66666666666666666666666666");
     pause(kSettleMs);
 }

@@ -1,6 +1,7 @@
 // Virtual device routing: while Parlune runs, PARLUNE-01 is the default
-// playback device (the switcher program does the switching), Looptap copies
-// its capture side to the user's speaker, and Capwell records samples from it.
+// playback device (the switcher program does the switching), the pass-through
+// (Looptap) copies its capture side to the user's speaker, and the recorder
+// (Capwell) records samples from it.
 // The steps keep their fixed pauses: the pass-through and the switcher get
 // 200 ms to settle after each action.
 //
@@ -62,11 +63,21 @@ bool ensureCaptureSide(std::string* why);
 void requireVirtualDevice();
 void setFatalHandler(std::function<void(const QString& message)> handler);
 
-// The pass-through the steps start and stop: Looptap's exports by default.
+// The libraries the steps drive, handed in by the program that links them
+// (Looptap's StartPlaying/StopPlaying, Capwell's three calls), so routing
+// depends on neither. A step whose library was not handed in does nothing
+// for it.
 struct PassThrough {
     void (*start)() = nullptr;
     void (*stop)() = nullptr;
 };
 void setPassThrough(PassThrough passThrough);
+
+struct Recorder {
+    void (*setRecordedFilename)(const char* filename) = nullptr;
+    void (*startRecord)() = nullptr;
+    void (*stopRecord)() = nullptr;
+};
+void setRecorder(Recorder recorder);
 
 }  // namespace parlune::routing

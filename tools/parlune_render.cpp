@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "app/properties.h"
+#include "app/core/properties.h"
 #include "engine/engine.h"
-#include "ui/pad_math.h"
-#include "ui/presets.h"
+#include "ui/core/pad_math.h"
+#include "ui/core/presets.h"
 #include "voice/morph_unit.h"
 
 namespace {
@@ -49,12 +49,12 @@ void printUsage(FILE* to) {
 // Effect options and the flags they clear (true = bypassed).
 struct EffectOption {
     const char* option;
-    const char* bypassFlag;
+    parlune::app::Key<bool> bypassFlag;
 };
-constexpr EffectOption kEffectOptions[] = {{"--echo", "isDspEchoBipassed"},
-                                           {"--chorus", "isDspChorusBipassed"},
-                                           {"--distortion", "isDspDistortionBipassed"},
-                                           {"--tremolo", "isDspTremoloBipassed"}};
+constexpr EffectOption kEffectOptions[] = {{"--echo", parlune::app::prop::isDspEchoBipassed},
+                                           {"--chorus", parlune::app::prop::isDspChorusBipassed},
+                                           {"--distortion", parlune::app::prop::isDspDistortionBipassed},
+                                           {"--tremolo", parlune::app::prop::isDspTremoloBipassed}};
 
 const EffectOption* findEffectOption(const std::string& arg) {
     for (const EffectOption& effect : kEffectOptions)
@@ -219,11 +219,11 @@ int main(int argc, char** argv) {
     // The settings the window would hold, then its conversion and export.
     parlune::app::PropertyStore& store = parlune::app::properties();
     parlune::app::writeInitialProperties(store);
-    store.setValue("isCartoonMorph", params.isCartoonMorph);
-    store.setValue("pitch", double(params.pitch));
-    store.setValue("formant", double(params.formant));
-    store.setValue("warp", params.warp);
-    for (const EffectOption* effect : effectsOn) store.setValue(effect->bypassFlag, false);
+    store.set(parlune::app::prop::isCartoonMorph, params.isCartoonMorph);
+    store.set(parlune::app::prop::pitch, double(params.pitch));
+    store.set(parlune::app::prop::formant, double(params.formant));
+    store.set(parlune::app::prop::warp, params.warp);
+    for (const EffectOption* effect : effectsOn) store.set(effect->bypassFlag, false);
     // Frames the result must have: the input's length at 16 kHz.
     const sf_count_t outputFrames =
         is16kMono ? info.frames
@@ -238,16 +238,16 @@ int main(int argc, char** argv) {
         if (!copyPadded(files[0], raw.toStdString(), info.frames, info.frames + extra))
             return fail("cannot convert " + files[0]);
         recording16k = work.filePath("recorded16khz.wav");
-        store.setValue("applicationPathREC", raw);
-        store.setValue("applicationPathREC16khz", recording16k);
+        store.set(parlune::app::prop::applicationPathREC, raw);
+        store.set(parlune::app::prop::applicationPathREC16khz, recording16k);
         parlune::engine::runConvert();
     }
     const QString padded = work.filePath("recorded16khz_whole_blocks.wav");
     if (!copyPadded(recording16k.toStdString(), padded.toStdString(), outputFrames, wholeBlocks(outputFrames)))
         return fail("cannot convert " + files[0]);
-    store.setValue("applicationPathREC16khz", padded);
+    store.set(parlune::app::prop::applicationPathREC16khz, padded);
     QFile::remove(output);
-    store.setValue("fname", output);
+    store.set(parlune::app::prop::fname, output);
     parlune::engine::runSave();
     cutToFrames(files[1], outputFrames);
 

@@ -3,7 +3,7 @@
 // summary; with --measure-latency it feeds voiced bursts into a sink whose
 // monitor is the microphone, records the microphone and the default sink's
 // monitor, and prints the microphone-to-output latency of each burst.
-#include "app/properties.h"
+#include "app/core/properties.h"
 #include "engine/engine.h"
 #include "platform/pulse/pulse_client.h"
 
@@ -273,17 +273,17 @@ int main(int argc, char** argv) {
     }
     auto& store = parlune::app::properties();
     parlune::app::writeInitialProperties(store);
-    store.setValue("isCartoonMorph", o.mode != "human");
-    store.setValue("isDspBipassed", o.mode == "off");
-    store.setValue("pitch", o.pitch);
-    store.setValue("formant", o.formant);
-    store.setValue("micDevice", o.mic);
-    store.setValue("isDspEchoBipassed", !o.echo);
-    store.setValue("isDspChorusBipassed", !o.chorus);
-    store.setValue("isDspDistortionBipassed", !o.distortion);
-    store.setValue("isDspTremoloBipassed", !o.tremolo);
-    store.setValue("isReverb", o.reverb);
-    store.setValue("isRunning", true);
+    store.set(parlune::app::prop::isCartoonMorph, o.mode != "human");
+    store.set(parlune::app::prop::isDspBipassed, o.mode == "off");
+    store.set(parlune::app::prop::pitch, o.pitch);
+    store.set(parlune::app::prop::formant, o.formant);
+    store.set(parlune::app::prop::micDevice, o.mic);
+    store.set(parlune::app::prop::isDspEchoBipassed, !o.echo);
+    store.set(parlune::app::prop::isDspChorusBipassed, !o.chorus);
+    store.set(parlune::app::prop::isDspDistortionBipassed, !o.distortion);
+    store.set(parlune::app::prop::isDspTremoloBipassed, !o.tremolo);
+    store.set(parlune::app::prop::isReverb, o.reverb);
+    store.set(parlune::app::prop::isRunning, true);
 
     const long rssStart = rssKb();
     const Clock::time_point start = Clock::now();
@@ -326,7 +326,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    store.setValue("isRunning", false);
+    store.set(parlune::app::prop::isRunning, false);
     const bool ended = engine::waitForLiveChainIdle(5000);
     const engine::LiveChainStatus s = engine::liveChainStatus();
     if (o.measureCount == 0) {

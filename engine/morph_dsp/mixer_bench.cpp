@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/properties.h"
+#include "app/core/properties.h"
 #include "engine/morph_dsp/morph_dsp.h"
 #include "voice/morph_unit.h"
 
@@ -45,9 +45,9 @@ std::string writeSource() {
 void BM_MixerBlock(benchmark::State& state) {
     const Chain chain = static_cast<Chain>(state.range(0));
     parlune::app::PropertyStore store;
-    store.setValue("isCartoonMorph", chain == kCartoonMorphAndAll);
-    store.setValue("pitch", 1.3);
-    store.setValue("formant", chain == kCartoonMorphAndAll ? 1.5 : 1.1);
+    store.set(parlune::app::prop::isCartoonMorph, chain == kCartoonMorphAndAll);
+    store.set(parlune::app::prop::pitch, 1.3);
+    store.set(parlune::app::prop::formant, chain == kCartoonMorphAndAll ? 1.5 : 1.1);
     auto morphState = parlune::voice::makeMorphState();
     parlune::engine::MorphDspContext context{morphState.get(), &store};
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "app/properties.h"
+#include "app/core/properties.h"
 #include "voice/morph_unit.h"
 
 namespace parlune::engine {

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <thread>
 
-#include "companions/virtual_device.h"
+#include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
 #include "tests/companions/run_program.h"
 #include "tests/support/test_support.h"

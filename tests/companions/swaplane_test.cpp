@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "app/data_files.h"
-#include "companions/playdev_file.h"
-#include "companions/virtual_device.h"
+#include "app/core/data_files.h"
+#include "app/core/playdev_file.h"
+#include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
 #include "tests/companions/run_program.h"
 #include "tests/support/test_support.h"
@@ -56,7 +56,7 @@ TEST_F(Swaplane, SetplayThenRestoreplayReturnsToTheOriginalSink) {
     ASSERT_TRUE(remembered.has_value());
     EXPECT_EQ(remembered->sinkName, "speaker");
     EXPECT_EQ(remembered->friendlyName, "Speaker");
-    EXPECT_FALSE(parlune::data::isParluneinPlayDeviceINI(iniPath()));
+    EXPECT_FALSE(parlune::playdev::isParluneinPlayDeviceINI(iniPath()));
 
     // A second setplay must not remember the virtual device as the previous one.
     auto again = swaplane("setplay");
@@ -73,7 +73,7 @@ TEST_F(Swaplane, VirtualDeviceAlreadyDefaultWithoutRecordIsRememberedAsSuch) {
     ASSERT_TRUE(client.setDefaultSink("parlune_01"));
     auto set = swaplane("setplay");
     EXPECT_EQ(set.exitCode, 0) << set.output;
-    EXPECT_TRUE(parlune::data::isParluneinPlayDeviceINI(iniPath()));
+    EXPECT_TRUE(parlune::playdev::isParluneinPlayDeviceINI(iniPath()));
     auto restore = swaplane("restoreplay");
     EXPECT_EQ(restore.exitCode, 1) << restore.output;
     EXPECT_EQ(client.defaultSinkName(), "parlune_01");

@@ -3,7 +3,7 @@
 // property store reset to the start-up values, and captured debug lines.
 #pragma once
 
-#include "app/properties.h"
+#include "app/core/properties.h"
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
 #include "platform/audiolib/inprocess.h"
@@ -52,16 +52,20 @@ protected:
         ip::clearPlayed();
         setSleepForTests(&EngineTest::steppedSleep);
         app::PropertyStore& store = app::properties();
-        for (const char* name : {"isDspBipassed", "isReverb", "micDevice", "speakerPlayDevice", "fname",
-                                 "applicationPathREC", "applicationPathREC16khz"})
-            store.setValue(name, QVariant());
+        store.clear(app::prop::isDspBipassed);
+        store.clear(app::prop::isReverb);
+        store.clear(app::prop::micDevice);
+        store.clear(app::prop::speakerPlayDevice);
+        store.clear(app::prop::fname);
+        store.clear(app::prop::applicationPathREC);
+        store.clear(app::prop::applicationPathREC16khz);
         app::writeInitialProperties(store);
         logLines().clear();
         qInstallMessageHandler(&EngineTest::captureLog);
     }
 
     void TearDown() override {
-        app::properties().setValue("isRunning", false);
+        app::properties().set(app::prop::isRunning, false);
         EXPECT_TRUE(waitForLiveChainIdle(10000));
         setSleepForTests(nullptr);
         qInstallMessageHandler(nullptr);
@@ -82,7 +86,7 @@ protected:
     // status (the previous run has released its audio).
     void startLive() {
         const uint64_t runs = liveChainStatus().runs;
-        store().setValue("isRunning", true);
+        store().set(app::prop::isRunning, true);
         (void)QtConcurrent::run(RunFmodFunction);
         ASSERT_TRUE(waitFor([runs](const LiveChainStatus& s) { return s.runs > runs; }));
     }
@@ -101,7 +105,7 @@ protected:
         return waitFor([&](const LiveChainStatus& s) { return s.passes >= passes; });
     }
     void stopLive() {
-        store().setValue("isRunning", false);
+        store().set(app::prop::isRunning, false);
         ASSERT_TRUE(waitForLiveChainIdle(10000));
     }
 

@@ -1,7 +1,7 @@
 // The live chain against the private audio server: speech played into the
 // microphone comes out of the default sink morphed, the latency settles in
 // its band, and a new default sink takes the output over.
-#include "app/properties.h"
+#include "app/core/properties.h"
 #include "engine/engine.h"
 #include "platform/audiolib/inprocess.h"
 #include "platform/pulse/pulse_client.h"
@@ -60,21 +60,21 @@ protected:
         ASSERT_FALSE(speech_.samples.empty());
         ASSERT_EQ(speech_.rate, 16000);
         app::writeInitialProperties(store());
-        store().setValue("micDevice", 0);  // the default source: the microphone
-        store().setValue("isDspBipassed", false);
+        store().set(app::prop::micDevice, 0);  // the default source: the microphone
+        store().set(app::prop::isDspBipassed, false);
         client_ = std::make_unique<pulse::PulseClient>("engine test");
         ASSERT_TRUE(client_->connected());
         defaultSink_ = client_->defaultSinkName();
     }
     void TearDown() override {
-        store().setValue("isRunning", false);
+        store().set(app::prop::isRunning, false);
         EXPECT_TRUE(waitForLiveChainIdle(10000));
         if (client_ && !defaultSink_.empty()) client_->setDefaultSink(defaultSink_);
     }
     app::PropertyStore& store() { return app::properties(); }
 
     void startLive() {
-        store().setValue("isRunning", true);
+        store().set(app::prop::isRunning, true);
         (void)QtConcurrent::run(RunFmodFunction);
     }
     bool waitPlaying() {
@@ -114,16 +114,16 @@ TEST_F(LiveChainPulseTest, MicrophoneSpeechComesOutMorphedOnTheDefaultSink) {
     const ModeCase cases[] = {{true, 1.5, 1.5}, {false, 1.4, 1.25}};
     for (const ModeCase& c : cases) {
         SCOPED_TRACE(c.cartoon ? "cartoon" : "human");
-        store().setValue("isCartoonMorph", c.cartoon);
-        store().setValue("pitch", c.pitch);
-        store().setValue("formant", c.cartoon ? 1.5 : 1.0);
+        store().set(app::prop::isCartoonMorph, c.cartoon);
+        store().set(app::prop::pitch, c.pitch);
+        store().set(app::prop::formant, c.cartoon ? 1.5 : 1.0);
         startLive();
         ASSERT_TRUE(waitPlaying());
         Recorder out(defaultSink_ + ".monitor");
         ASSERT_TRUE(out.ok());
         speak();
         const std::vector<float> played = out.stop();
-        store().setValue("isRunning", false);
+        store().set(app::prop::isRunning, false);
         ASSERT_TRUE(waitForLiveChainIdle(10000));
         ASSERT_TRUE(test::allFinite(played));
         EXPECT_GT(test::rms(played), 0.01);
@@ -177,7 +177,7 @@ TEST_F(LiveChainPulseTest, CaptureStallDoesNotCostTheLatency) {
 }
 
 TEST_F(LiveChainPulseTest, NewDefaultSinkTakesTheOutputOver) {
-    store().setValue("isCartoonMorph", true);
+    store().set(app::prop::isCartoonMorph, true);
     startLive();
     ASSERT_TRUE(waitPlaying());
     ASSERT_TRUE(client_->setDefaultSink("headphones"));

@@ -35,7 +35,7 @@ TEST_F(EngineTest, DriverRateSetsTargetBandRingAndCorrectedRates) {
     for (const DriverCase& c : cases) {
         SCOPED_TRACE(c.rate);
         ip::resetClock();
-        store().setValue("micDevice", c.micDevice);
+        store().set(app::prop::micDevice, c.micDevice);
         const size_t before = pauses().size();
         startLive();
         ASSERT_TRUE(waitFor([](const LiveChainStatus& s) { return s.passes >= 80; }));
@@ -65,7 +65,7 @@ TEST_F(EngineTest, DriverRateSetsTargetBandRingAndCorrectedRates) {
 }
 
 TEST_F(EngineTest, UnsetMicrophoneRecordsFromDriverZero) {
-    store().setValue("micDevice", QVariant());
+    store().clear(app::prop::micDevice);
     startLive();
     ASSERT_TRUE(waitFor([](const LiveChainStatus& s) { return s.phase == Phase::Playing; }));
     EXPECT_EQ(liveChainStatus().micDevice, 0);
@@ -124,11 +124,11 @@ TEST_F(EngineTest, SwitchingTheMorphOnTakesEffectWithinOnePass) {
     ip::CaptureDevice mic = captureDevice("Microphone", 48000, 1);
     mic.generator = voice;
     ip::configure({{"Speaker", 48000, 2}}, {mic});
-    store().setValue("isDspBipassed", true);
-    store().setValue("isCartoonMorph", true);
-    store().setValue("pitch", 1.5);
+    store().set(app::prop::isDspBipassed, true);
+    store().set(app::prop::isCartoonMorph, true);
+    store().set(app::prop::pitch, 1.5);
     onPause = [this](const Pause&, size_t index) {
-        if (index == 59) store().setValue("isDspBipassed", false);  // applied by the pass at 3.0 s
+        if (index == 59) store().set(app::prop::isDspBipassed, false);  // applied by the pass at 3.0 s
     };
     startLive();
     ASSERT_TRUE(waitPasses(80));
@@ -158,10 +158,10 @@ TEST_F(EngineTest, EchoSwitchesOnAndOffWithinOnePass) {
     ip::CaptureDevice mic = captureDevice("Microphone", 48000, 1);
     mic.generator = bursts;
     ip::configure({{"Speaker", 48000, 2}}, {mic});
-    store().setValue("isDspBipassed", true);
+    store().set(app::prop::isDspBipassed, true);
     onPause = [this](const Pause&, size_t index) {
-        if (index == 17) store().setValue("isDspEchoBipassed", false);  // on from 0.90 s
-        if (index == 45) store().setValue("isDspEchoBipassed", true);   // off from 2.30 s
+        if (index == 17) store().set(app::prop::isDspEchoBipassed, false);  // on from 0.90 s
+        if (index == 45) store().set(app::prop::isDspEchoBipassed, true);   // off from 2.30 s
     };
     startLive();
     ASSERT_TRUE(waitPasses(70));
@@ -180,7 +180,7 @@ TEST_F(EngineTest, EchoSwitchesOnAndOffWithinOnePass) {
 
 TEST_F(EngineTest, StopsAtTheEndOfThePassThatSeesTheFlag) {
     onPause = [this](const Pause&, size_t index) {
-        if (index == 10) store().setValue("isRunning", false);
+        if (index == 10) store().set(app::prop::isRunning, false);
     };
     startLive();
     ASSERT_TRUE(waitForLiveChainIdle(10000));
@@ -202,9 +202,9 @@ TEST_F(EngineTest, RestartDuringASlowPassNeverRunsTwoChains) {
     startLive();
     ASSERT_TRUE(waitFor([&](const LiveChainStatus&) { return inSlowPass.load(); }));
     // The callers' restart: clear, pause 100 ms, set, start.
-    store().setValue("isRunning", false);
+    store().set(app::prop::isRunning, false);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    store().setValue("isRunning", true);
+    store().set(app::prop::isRunning, true);
     (void)QtConcurrent::run(RunFmodFunction);
     ASSERT_TRUE(waitFor([](const LiveChainStatus& s) { return s.runs >= 2 && s.passes >= 20; }));
     stopLive();
@@ -220,7 +220,7 @@ TEST_F(EngineTest, RestartDuringASlowPassNeverRunsTwoChains) {
 }
 
 TEST_F(EngineTest, MissingRecordDriverLoopsUntilStoppedAndSaysWhyOnce) {
-    store().setValue("micDevice", 7);
+    store().set(app::prop::micDevice, 7);
     startLive();
     ASSERT_TRUE(waitPasses(20));
     const LiveChainStatus s = liveChainStatus();

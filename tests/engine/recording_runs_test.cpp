@@ -20,8 +20,8 @@ protected:
     void SetUp() override {
         EngineTest::SetUp();
         ASSERT_TRUE(folder_.isValid());
-        store().setValue("applicationPathREC", path("recorded.wav"));
-        store().setValue("applicationPathREC16khz", path("recorded16khz.wav"));
+        store().set(app::prop::applicationPathREC, path("recorded.wav"));
+        store().set(app::prop::applicationPathREC16khz, path("recorded16khz.wav"));
     }
     QString path(const char* name) const { return folder_.filePath(name); }
     std::string stdPath(const char* name) const { return path(name).toStdString(); }
@@ -32,7 +32,7 @@ protected:
                                    test::voicedSignal(16 * ms, 16000.0 / 150.0), 16000));
     }
     void exportTo(const char* name) {
-        store().setValue("fname", path(name));
+        store().set(app::prop::fname, path(name));
         runSave();
     }
 
@@ -71,7 +71,7 @@ TEST_F(RecordingRunsTest, ConversionAndExportRenderOneBlockPer64Ms) {
 TEST_F(RecordingRunsTest, ConversionKeepsTheSignalUnprocessed) {
     ASSERT_TRUE(test::writeWav(stdPath("recorded.wav"), test::voicedSignal(44100 * 2, 44100.0 / 180.0, 44100),
                                44100));
-    store().setValue("isDspBipassed", false);  // no unit is used by the conversion anyway
+    store().set(app::prop::isDspBipassed, false);  // no unit is used by the conversion anyway
     runConvert();
     const test::Wav converted = test::readWav(stdPath("recorded16khz.wav"));
     EXPECT_NEAR(test::medianF0(converted.samples, 16000), 180.0, 3.0);
@@ -79,9 +79,9 @@ TEST_F(RecordingRunsTest, ConversionKeepsTheSignalUnprocessed) {
 
 TEST_F(RecordingRunsTest, ExportAppliesTheMorphEvenWhenTheLiveChainBypassesIt) {
     writeRecording16k(3000);
-    store().setValue("isDspBipassed", true);
-    store().setValue("isCartoonMorph", true);
-    store().setValue("pitch", 1.5);
+    store().set(app::prop::isDspBipassed, true);
+    store().set(app::prop::isCartoonMorph, true);
+    store().set(app::prop::pitch, 1.5);
     exportTo("export.wav");
     const test::Wav exported = test::readWav(stdPath("export.wav"));
     EXPECT_NEAR(test::medianF0(exported.samples, 16000) / 150.0, 1.5, 0.1);
@@ -89,9 +89,9 @@ TEST_F(RecordingRunsTest, ExportAppliesTheMorphEvenWhenTheLiveChainBypassesIt) {
 
 TEST_F(RecordingRunsTest, ExportIsTheMorphOfEachWholeBlockFromAFreshState) {
     writeRecording16k(1000);
-    store().setValue("isCartoonMorph", true);
-    store().setValue("pitch", 0.85);
-    store().setValue("formant", 2.0);
+    store().set(app::prop::isCartoonMorph, true);
+    store().set(app::prop::pitch, 0.85);
+    store().set(app::prop::formant, 2.0);
     exportTo("export.wav");
     const test::Wav input = test::readWav(stdPath("recorded16khz.wav"));
     const test::Wav exported = test::readWav(stdPath("export.wav"));
@@ -103,9 +103,9 @@ TEST_F(RecordingRunsTest, ExportIsTheMorphOfEachWholeBlockFromAFreshState) {
 
 TEST_F(RecordingRunsTest, SameRecordingAndSettingsExportTheSameFile) {
     writeRecording16k(2000);
-    store().setValue("isCartoonMorph", false);
-    store().setValue("pitch", 1.3);
-    store().setValue("formant", 1.1);
+    store().set(app::prop::isCartoonMorph, false);
+    store().set(app::prop::pitch, 1.3);
+    store().set(app::prop::formant, 1.1);
     exportTo("first.wav");
     // The live chain and a playback work the process-wide morph state between
     // the two exports; the exports start from the initial state each time.
@@ -134,7 +134,7 @@ TEST_F(RecordingRunsTest, PlaybackWaitsForTheStoppedLiveChainToReleaseTheVoiceSt
     };
     startLive();
     ASSERT_TRUE(waitFor([&](const LiveChainStatus&) { return inSlowPass.load(); }));
-    store().setValue("isRunning", false);
+    store().set(app::prop::isRunning, false);
     runPlay();
     std::vector<Pause> playPasses;
     for (const Pause& pause : pauses())
@@ -193,7 +193,7 @@ TEST_F(RecordingRunsTest, PlaybackGoesToTheNamedOutputElseDriverZero) {
     for (const PlayCase& c : cases) {
         SCOPED_TRACE(c.speaker);
         ip::clearPlayed();
-        store().setValue("speakerPlayDevice", QString::fromUtf8(c.speaker));
+        store().set(app::prop::speakerPlayDevice, QString::fromUtf8(c.speaker));
         const double before = ip::now();
         const size_t pausesBefore = pauses().size();
         runPlay();
@@ -213,13 +213,13 @@ TEST_F(RecordingRunsTest, PlaybackGoesToTheNamedOutputElseDriverZero) {
 
 TEST_F(RecordingRunsTest, PlaybackAppliesTheMorphAndTheEffectFlagsReadAtItsStart) {
     writeRecording16k(1500);
-    store().setValue("isDspBipassed", true);  // live chain only
-    store().setValue("isCartoonMorph", true);
-    store().setValue("pitch", 1.5);
-    store().setValue("isDspDistortionBipassed", true);
+    store().set(app::prop::isDspBipassed, true);  // live chain only
+    store().set(app::prop::isCartoonMorph, true);
+    store().set(app::prop::pitch, 1.5);
+    store().set(app::prop::isDspDistortionBipassed, true);
     onPause = [this](const Pause&, size_t index) {
         // Too late for this playback: the flags were read at its start.
-        if (index == 2) store().setValue("isDspDistortionBipassed", false);
+        if (index == 2) store().set(app::prop::isDspDistortionBipassed, false);
     };
     runPlay();
     const std::vector<float> played = ip::played("Speaker");

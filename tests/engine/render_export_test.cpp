@@ -25,15 +25,15 @@ struct RenderCase {
     const char* options;
     bool cartoon;
     double pitch, formant;
-    const char* bypassedOff;  // the effect flag the options switch on, or null
+    app::Key<bool> bypassedOff;  // the effect flag the options switch on
 };
 
 TEST_F(EngineTest, RendererWritesWhatTheWindowExports) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     const RenderCase cases[] = {
-        {16000, 1, "--mode human --pitch 1.3 --formant 1.1 --echo", false, 1.3, 1.1, "isDspEchoBipassed"},
-        {44100, 2, "--mode cartoon --pitch 0.8 --formant 2 --tremolo", true, 0.8, 2.0, "isDspTremoloBipassed"},
+        {16000, 1, "--mode human --pitch 1.3 --formant 1.1 --echo", false, 1.3, 1.1, app::prop::isDspEchoBipassed},
+        {44100, 2, "--mode cartoon --pitch 0.8 --formant 2 --tremolo", true, 0.8, 2.0, app::prop::isDspTremoloBipassed},
     };
     for (const RenderCase& c : cases) {
         SCOPED_TRACE(c.options);
@@ -46,14 +46,14 @@ TEST_F(EngineTest, RendererWritesWhatTheWindowExports) {
         ASSERT_TRUE(test::writeWav(raw.toStdString(), interleaved, c.rate, c.channels));
 
         writeInitialProperties(store());
-        store().setValue("isCartoonMorph", c.cartoon);
-        store().setValue("pitch", c.pitch);
-        store().setValue("formant", c.formant);
-        store().setValue(c.bypassedOff, false);
-        store().setValue("applicationPathREC", raw);
-        store().setValue("applicationPathREC16khz", c.rate == 16000 ? raw : converted);
+        store().set(app::prop::isCartoonMorph, c.cartoon);
+        store().set(app::prop::pitch, c.pitch);
+        store().set(app::prop::formant, c.formant);
+        store().set(c.bypassedOff, false);
+        store().set(app::prop::applicationPathREC, raw);
+        store().set(app::prop::applicationPathREC16khz, c.rate == 16000 ? raw : converted);
         if (c.rate != 16000) runConvert();
-        store().setValue("fname", folder.filePath("window.wav"));
+        store().set(app::prop::fname, folder.filePath("window.wav"));
         runSave();
 
         const QString cli = folder.filePath("cli.wav");

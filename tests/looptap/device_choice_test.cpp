@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/data_files.h"
 #include "looptap/config.h"
 #include "platform/wave/wave.h"
 
@@ -123,7 +124,7 @@ TEST_F(DeviceChoice, FollowsTheTable) {
 }
 
 TEST_F(DeviceChoice, TheDataFolderIsMadeWhenMissingAndFoundUnderHomeWithoutXdg) {
-    EXPECT_EQ(lt::DataFolder(), dataHome_ + "/Parlune/");
+    EXPECT_EQ(parlune::data::dataFolder(), dataHome_ + "/Parlune");
     EXPECT_EQ(lt::ReadPlaybackDeviceName(), "");
     EXPECT_TRUE(fs::is_directory(dataHome_ + "/Parlune"));
 
@@ -133,9 +134,9 @@ TEST_F(DeviceChoice, TheDataFolderIsMadeWhenMissingAndFoundUnderHomeWithoutXdg) 
     const std::string plainFile = dataHome_ + "/plain-file";
     std::ofstream(plainFile) << "x";
     setenv("HOME", plainFile.c_str(), 1);
-    EXPECT_EQ(lt::DataFolder(), plainFile + "/.local/share/Parlune/");
+    EXPECT_EQ(parlune::data::dataFolder(), plainFile + "/.local/share/Parlune");
     EXPECT_EQ(lt::ReadPlaybackDeviceName(), "");  // cannot be made: empty name
     unsetenv("HOME");
-    EXPECT_EQ(lt::DataFolder(), "");
+    EXPECT_EQ(parlune::data::dataFolder(), "");
     if (home) setenv("HOME", oldHome.c_str(), 1);
 }

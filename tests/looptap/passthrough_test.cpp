@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "companions/virtual_device.h"
+#include "platform/vdev/virtual_device.h"
 #include "looptap/looptap.h"
 #include "platform/pulse/pulse_client.h"
 #include "tests/support/test_support.h"

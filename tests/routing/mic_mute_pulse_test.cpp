@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "companions/virtual_device.h"
+#include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
 #include "routing/mic_mute.h"
 #include "tests/support/test_support.h"

@@ -9,9 +9,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/data_files.h"
-#include "app/properties.h"
-#include "companions/virtual_device.h"
+#include "app/core/data_files.h"
+#include "app/core/playdev_file.h"
+#include "app/core/properties.h"
+#include "companions/capwell.h"
+#include "looptap/looptap.h"
+#include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
 #include "tests/support/test_support.h"
 
@@ -35,6 +38,9 @@ protected:
         static char name[] = "routing_test";
         static char* argv[] = {name, nullptr};
         if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+        // As the program does: the real pass-through and recorder.
+        routing::setPassThrough({&StartPlaying, &StopPlaying});
+        routing::setRecorder({&set_recorded_filename, &start_record, &stop_record});
     }
 
     void SetUp() override {
@@ -46,7 +52,7 @@ protected:
         setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
         ASSERT_TRUE(parlune::data::prepareDataFolder(PARLUNE_BIN_DIR));
         parlune::data::writeConfigIni(parlune::data::configIniPath(), "Headphones");
-        parlune::app::properties().setValue(
+        parlune::app::properties().set(
             parlune::app::prop::applicationPath, QString::fromStdString(parlune::data::dataFolder()));
         if (!client.connected()) return;
         originalDefault = client.defaultSinkName();
@@ -154,9 +160,9 @@ TEST_F(Routing, StartupCheckRestoresALeftoverDefault) {
     ASSERT_TRUE(routing::ensureCaptureSide(nullptr));
     routing::setQuibDefault();
     ASSERT_EQ(client.defaultSinkName(), "parlune_01");
-    ASSERT_FALSE(parlune::data::isParluneinPlayDeviceINI());
+    ASSERT_FALSE(parlune::playdev::isParluneinPlayDeviceINI());
 
-    EXPECT_FALSE(routing::startupCheck(parlune::data::isParluneinPlayDeviceINI()));
+    EXPECT_FALSE(routing::startupCheck(parlune::playdev::isParluneinPlayDeviceINI()));
     EXPECT_EQ(client.defaultSinkName(), "speaker");
 }
 
@@ -165,7 +171,7 @@ TEST_F(Routing, StartupCheckReportsAVirtualDefaultItCannotUndo) {
     ASSERT_TRUE(routing::ensureCaptureSide(nullptr));
     ASSERT_TRUE(client.setDefaultSink("parlune_01"));
     writePlayDevNamingTheVirtualDevice();
-    ASSERT_TRUE(parlune::data::isParluneinPlayDeviceINI());
+    ASSERT_TRUE(parlune::playdev::isParluneinPlayDeviceINI());
 
     EXPECT_TRUE(routing::startupCheck(true));  // the caller now shows its message
     EXPECT_EQ(client.defaultSinkName(), "parlune_01");

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 
 namespace parlune::test {
 
@@ -185,6 +189,29 @@ double rms(const std::vector<float>& x, size_t from, size_t to) {
 
 bool allFinite(const std::vector<float>& x) {
     return std::all_of(x.begin(), x.end(), [](float v) { return std::isfinite(v); });
+}
+
+TempDir::TempDir() {
+    char pattern[] = "/tmp/parlune test XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (!made) throw std::runtime_error("no temporary folder");
+    path_ = made;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string readFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool writeFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out.flush());
 }
 
 bool pulseRequired() {

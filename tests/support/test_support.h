@@ -43,6 +43,25 @@ long findOffset(const std::vector<float>& signal, const std::vector<float>& prob
 double rms(const std::vector<float>& x, size_t from = 0, size_t to = SIZE_MAX);
 bool allFinite(const std::vector<float>& x);
 
+// A fresh folder under /tmp (its name has a space, on purpose), removed with
+// everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// A whole file's bytes (empty when it cannot be read), and a file replaced by bytes.
+std::string readFileBytes(const std::string& path);
+bool writeFileBytes(const std::string& path, const std::string& bytes);
+
 // True when the suite's private audio server should be there (the test script
 // sets PARLUNE_REQUIRE_PULSE=1). Tests that need it call this macro, which
 // skips them outside the test script and fails them inside it when the

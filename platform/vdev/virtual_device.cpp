@@ -1,4 +1,4 @@
-#include "companions/virtual_device.h"
+#include "platform/vdev/virtual_device.h"
 
 #include <algorithm>
 #include <vector>

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/properties.h"
+#include "app/core/properties.h"
 #include "engine/morph_dsp/morph_dsp.h"
 #include "tests/platform/audiolib/render_fixture.h"
 #include "voice/morph_unit.h"
@@ -24,10 +24,10 @@ using parlune::audiolib::testing::ScratchDir;
 namespace {
 
 void setVoice(app::PropertyStore& store, bool cartoon, double pitch, double formant) {
-    store.setValue(app::prop::isCartoonMorph, cartoon);
-    store.setValue(app::prop::pitch, pitch);
-    store.setValue(app::prop::formant, formant);
-    store.setValue(app::prop::warp, 1);
+    store.set(app::prop::isCartoonMorph, cartoon);
+    store.set(app::prop::pitch, pitch);
+    store.set(app::prop::formant, formant);
+    store.set(app::prop::warp, 1);
 }
 
 // Renders `input` through a chain holding only the morph unit.
@@ -115,7 +115,7 @@ TEST(MorphDsp, PitchIsReadFromThePropertiesOnEveryBlock) {
         system.getMasterChannelGroup(&master);
         master.addDSP(0, morph);
         for (int block = 0; block < 40; ++block) {
-            if (block == 20) store.setValue(app::prop::pitch, 1.4);
+            if (block == 20) store.set(app::prop::pitch, 1.4);
             system.update();
         }
     });

@@ -1,7 +1,9 @@
-#include "app/properties.h"
+#include "app/core/properties.h"
 
 #include <QCoreApplication>
 #include <QThread>
+
+#include <cstring>
 
 namespace parlune::app {
 
@@ -13,24 +15,24 @@ PropertyStore::PropertyStore(QObject* parent) : QObject(parent) {
     setObjectName(QStringLiteral("parluneProperties"));
 }
 
-void PropertyStore::setValue(const QString& name, const QVariant& value) {
+void PropertyStore::write(const char* name, const QVariant& value) {
     std::lock_guard<std::mutex> lock(mutex_);
-    values_.insert(name, value);
+    values_.insert(QLatin1String(name), value);
     // The mirrors change under the same lock, so they never disagree with the
     // stored value for longer than one write.
-    if (name == QLatin1String(prop::isCartoonMorph))
+    if (std::strcmp(name, prop::isCartoonMorph.name) == 0)
         cartoon_.store(value.toBool(), std::memory_order_relaxed);
-    else if (name == QLatin1String(prop::pitch))
+    else if (std::strcmp(name, prop::pitch.name) == 0)
         pitch_.store(value.toFloat(), std::memory_order_relaxed);
-    else if (name == QLatin1String(prop::formant))
+    else if (std::strcmp(name, prop::formant.name) == 0)
         formant_.store(value.toFloat(), std::memory_order_relaxed);
-    else if (name == QLatin1String(prop::warp))
+    else if (std::strcmp(name, prop::warp.name) == 0)
         warp_.store(value.toInt(), std::memory_order_relaxed);
 }
 
-QVariant PropertyStore::value(const QString& name) const {
+QVariant PropertyStore::read(const char* name) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return values_.value(name);
+    return values_.value(QLatin1String(name));
 }
 
 voice::MorphParams PropertyStore::morphSnapshot() const {
@@ -76,23 +78,23 @@ PropertyStore& properties() {
 }
 
 void writeInitialProperties(PropertyStore& store) {
-    store.setValue(prop::isRunning, true);
-    store.setValue(prop::isDspEchoBipassed, true);
-    store.setValue(prop::isDspChorusBipassed, true);
-    store.setValue(prop::isDspDistortionBipassed, true);
-    store.setValue(prop::isDspTremoloBipassed, true);
-    store.setValue(prop::isCartoonMorph, true);
-    store.setValue(prop::formant, 1.5);
-    store.setValue(prop::pitch, 1);  // an integer, as the start-up writes it
-    store.setValue(prop::warp, 1);
+    store.set(prop::isRunning, true);
+    store.set(prop::isDspEchoBipassed, true);
+    store.set(prop::isDspChorusBipassed, true);
+    store.set(prop::isDspDistortionBipassed, true);
+    store.set(prop::isDspTremoloBipassed, true);
+    store.set(prop::isCartoonMorph, true);
+    store.set(prop::formant, 1.5);
+    store.write(prop::pitch.name, 1);  // an integer, as the start-up writes it
+    store.set(prop::warp, 1);
 }
 
 void writeDataFolderProperties(PropertyStore& store, const QString& dataFolder) {
     QString folder = dataFolder;
     while (folder.size() > 1 && (folder.endsWith('/') || folder.endsWith('\\'))) folder.chop(1);
-    store.setValue(prop::applicationPath, folder);
-    store.setValue(prop::applicationPathREC, folder + QStringLiteral("/media/recorded.wav"));
-    store.setValue(prop::applicationPathREC16khz, folder + QStringLiteral("/media/recorded16khz.wav"));
+    store.set(prop::applicationPath, folder);
+    store.set(prop::applicationPathREC, folder + QStringLiteral("/media/recorded.wav"));
+    store.set(prop::applicationPathREC16khz, folder + QStringLiteral("/media/recorded16khz.wav"));
 }
 
 }  // namespace parlune::app

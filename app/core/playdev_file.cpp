@@ -1,10 +1,14 @@
-#include "companions/playdev_file.h"
+#include "app/core/playdev_file.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <vector>
+
+#include "app/core/data_files.h"
 
 namespace parlune::playdev {
 namespace {
@@ -129,10 +133,19 @@ std::optional<Remembered> decode(const std::string& bytes) {
     return std::nullopt;
 }
 
-std::optional<Remembered> readFile(const std::string& path) {
+std::optional<std::string> readBytes(const std::string& path, std::string* errorText) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return decode(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    if (!in) {
+        if (errorText) *errorText = std::strerror(errno);
+        return std::nullopt;
+    }
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::optional<Remembered> readFile(const std::string& path) {
+    const auto bytes = readBytes(path);
+    if (!bytes) return std::nullopt;
+    return decode(*bytes);
 }
 
 bool writeFile(const std::string& path, const Remembered& device) {
@@ -147,5 +160,28 @@ bool writeFile(const std::string& path, const Remembered& device) {
     }
     return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
+
+bool isParluneinPlayDeviceINI(const std::string& path, std::string* errorText) {
+    const auto read = readBytes(path, errorText);
+    if (!read) return false;
+    const std::string& bytes = *read;
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        // An 8-bit line split leaves the high byte of the UTF-16 line feed at
+        // the start of the next line; skipping it keeps every line aligned
+        // (without this only the first line could be read).
+        size_t from = start;
+        if (start > 0 && from < end && bytes[from] == '\0') ++from;
+        std::string text;
+        for (size_t i = from; i < end; i += 2) text += bytes[i];
+        if (text.find("Parlune") != std::string::npos) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+bool isParluneinPlayDeviceINI() { return isParluneinPlayDeviceINI(data::playDevIniPath()); }
 
 }  // namespace parlune::playdev

@@ -7,8 +7,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/data_files.h"
-#include "companions/playdev_file.h"
+#include "app/core/data_files.h"
+#include "app/core/playdev_file.h"
+#include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
 namespace data = parlune::data;
@@ -16,28 +17,9 @@ namespace playdev = parlune::playdev;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/parlune files XXXXXX";  // a space on purpose
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using parlune::test::TempDir;
+const auto writeBytes = parlune::test::writeFileBytes;
+const auto readBytes = parlune::test::readFileBytes;
 
 // Sets an environment variable for one scope; nullptr unsets it.
 class ScopedEnv {
@@ -78,7 +60,7 @@ TEST(PlayDevIni, ReaderFindsTheWordInUtf16Lines) {
     for (const auto& c : cases) {
         writeBytes(dir.file("PlayDev.ini"), c.bytes);
         std::string error = "untouched";
-        EXPECT_EQ(data::isParluneinPlayDeviceINI(dir.file("PlayDev.ini"), &error), c.expected) << c.what;
+        EXPECT_EQ(playdev::isParluneinPlayDeviceINI(dir.file("PlayDev.ini"), &error), c.expected) << c.what;
         EXPECT_EQ(error, "untouched") << c.what;
     }
 }
@@ -86,7 +68,7 @@ TEST(PlayDevIni, ReaderFindsTheWordInUtf16Lines) {
 TEST(PlayDevIni, MissingFileIsFalseWithTheSystemsReason) {
     TempDir dir;
     std::string error;
-    EXPECT_FALSE(data::isParluneinPlayDeviceINI(dir.file("absent.ini"), &error));
+    EXPECT_FALSE(playdev::isParluneinPlayDeviceINI(dir.file("absent.ini"), &error));
     EXPECT_FALSE(error.empty());
 }
 

@@ -1,6 +1,6 @@
-// The per-user files of Parlune: the data folder and its config.ini, and the
-// switcher's PlayDev.ini in the per-user temporary folder. No Qt here, so the
-// same rules can be read by the tools and libraries that run without it.
+// The per-user files of Parlune: the data folder and its config.ini, and where
+// the switcher's PlayDev.ini lives (playdev_file.h reads and writes it). No Qt
+// here, so Looptap, the companions and the tools share the same rules.
 //
 // Thread contract: free functions without shared state; any thread.
 #pragma once
@@ -17,6 +17,7 @@ std::string perUserTempFolder();
 std::string configIniPath();   // data folder + "/config.ini"
 std::string playDevIniPath();  // temporary folder + "/PlayDev.ini"
 std::string switcherPath();    // data folder + "/swaplane"
+std::string favoritesPath();   // data folder + "/favorites.dat"
 
 // Creates the data folder and its media folder and copies the switcher
 // program from programFolder into the data folder (replacing an older copy).
@@ -26,12 +27,5 @@ bool prepareDataFolder(const std::string& programFolder);
 // Replaces config.ini with the name's bytes, no line end. When the file cannot
 // be opened nothing is written; the result is for callers that care.
 bool writeConfigIni(const std::string& path, const std::string& deviceName);
-
-// True when a line of PlayDev.ini contains "Parlune" (case-sensitive). The file
-// holds UTF-16LE lines; it is read as 8-bit text and each line keeps its
-// characters at even positions. When the file cannot be opened the answer is
-// false and errorText (if given) receives the system's reason.
-bool isParluneinPlayDeviceINI(const std::string& path, std::string* errorText = nullptr);
-bool isParluneinPlayDeviceINI();
 
 }  // namespace parlune::data

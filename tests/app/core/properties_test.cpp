@@ -1,4 +1,4 @@
-#include "app/properties.h"
+#include "app/core/properties.h"
 
 #include <gtest/gtest.h>
 
@@ -7,22 +7,36 @@
 #include <atomic>
 #include <set>
 #include <thread>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace parlune::app {
 namespace {
 
+// A write must give the key's own type: a misspelt key does not exist, and a
+// value of another type does not compile.
+template <typename K, typename V, typename = void>
+struct CanSet : std::false_type {};
+template <typename K, typename V>
+struct CanSet<K, V, std::void_t<decltype(std::declval<PropertyStore&>().set(std::declval<K>(), std::declval<V>()))>>
+    : std::true_type {};
+static_assert(CanSet<decltype(prop::pitch), double>::value);
+static_assert(CanSet<decltype(prop::fname), QString>::value);
+static_assert(!CanSet<decltype(prop::pitch), int>::value);
+static_assert(!CanSet<decltype(prop::isRunning), int>::value);
+static_assert(!CanSet<decltype(prop::fname), const char*>::value);
+static_assert(!CanSet<decltype(prop::warp), bool>::value);
+
 TEST(PropertyStore, NamesNeverWrittenReadAsEmpty) {
     PropertyStore store;
-    for (const char* name : {prop::isReverb, prop::isDspBipassed, prop::micDevice, prop::fname,
-                             prop::pitch, prop::speakerPlayDevice}) {
-        SCOPED_TRACE(name);
-        EXPECT_FALSE(store.value(name).isValid());
-        EXPECT_FALSE(store.toBool(name));
-        EXPECT_EQ(store.toInt(name), 0);
-        EXPECT_EQ(store.toDouble(name), 0.0);
-        EXPECT_TRUE(store.toString(name).isEmpty());
-    }
+    EXPECT_FALSE(store.stored(prop::isReverb).isValid());
+    EXPECT_FALSE(store.get(prop::isReverb));
+    EXPECT_FALSE(store.get(prop::isDspBipassed));
+    EXPECT_EQ(store.get(prop::micDevice), 0);
+    EXPECT_EQ(store.get(prop::pitch), 0.0);
+    EXPECT_TRUE(store.get(prop::fname).isEmpty());
+    EXPECT_TRUE(store.get(prop::speakerPlayDevice).isEmpty());
     const voice::MorphParams params = store.morphSnapshot();
     EXPECT_FALSE(params.isCartoonMorph);
     EXPECT_EQ(params.pitch, 0.0f);
@@ -35,29 +49,29 @@ TEST(PropertyStore, StartUpValuesHaveTheirTypes) {
     writeInitialProperties(store);
     struct Expected {
         const char* name;
+        QVariant stored;
         QVariant value;
     };
     const std::vector<Expected> expected = {
-        {prop::isRunning, true},
-        {prop::isDspEchoBipassed, true},
-        {prop::isDspChorusBipassed, true},
-        {prop::isDspDistortionBipassed, true},
-        {prop::isDspTremoloBipassed, true},
-        {prop::isCartoonMorph, true},
-        {prop::formant, 1.5},
-        {prop::pitch, 1},
-        {prop::warp, 1},
+        {prop::isRunning.name, store.stored(prop::isRunning), true},
+        {prop::isDspEchoBipassed.name, store.stored(prop::isDspEchoBipassed), true},
+        {prop::isDspChorusBipassed.name, store.stored(prop::isDspChorusBipassed), true},
+        {prop::isDspDistortionBipassed.name, store.stored(prop::isDspDistortionBipassed), true},
+        {prop::isDspTremoloBipassed.name, store.stored(prop::isDspTremoloBipassed), true},
+        {prop::isCartoonMorph.name, store.stored(prop::isCartoonMorph), true},
+        {prop::formant.name, store.stored(prop::formant), 1.5},
+        {prop::pitch.name, store.stored(prop::pitch), 1},
+        {prop::warp.name, store.stored(prop::warp), 1},
         // Left unwritten: the morph on, reverb off, capture driver 0.
-        {prop::isReverb, QVariant()},
-        {prop::isDspBipassed, QVariant()},
-        {prop::micDevice, QVariant()},
-        {prop::fname, QVariant()},
+        {prop::isReverb.name, store.stored(prop::isReverb), QVariant()},
+        {prop::isDspBipassed.name, store.stored(prop::isDspBipassed), QVariant()},
+        {prop::micDevice.name, store.stored(prop::micDevice), QVariant()},
+        {prop::fname.name, store.stored(prop::fname), QVariant()},
     };
     for (const Expected& e : expected) {
         SCOPED_TRACE(e.name);
-        const QVariant got = store.value(e.name);
-        EXPECT_EQ(got.userType(), e.value.userType());
-        EXPECT_EQ(got, e.value);
+        EXPECT_EQ(e.stored.userType(), e.value.userType());
+        EXPECT_EQ(e.stored, e.value);
     }
     const voice::MorphParams params = store.morphSnapshot();
     EXPECT_TRUE(params.isCartoonMorph);
@@ -66,24 +80,24 @@ TEST(PropertyStore, StartUpValuesHaveTheirTypes) {
     EXPECT_EQ(params.warp, 1);
 
     writeDataFolderProperties(store, "/home/u/.local/share/Parlune/");
-    EXPECT_EQ(store.toString(prop::applicationPath), "/home/u/.local/share/Parlune");
-    EXPECT_EQ(store.toString(prop::applicationPathREC), "/home/u/.local/share/Parlune/media/recorded.wav");
-    EXPECT_EQ(store.toString(prop::applicationPathREC16khz),
+    EXPECT_EQ(store.get(prop::applicationPath), "/home/u/.local/share/Parlune");
+    EXPECT_EQ(store.get(prop::applicationPathREC), "/home/u/.local/share/Parlune/media/recorded.wav");
+    EXPECT_EQ(store.get(prop::applicationPathREC16khz),
               "/home/u/.local/share/Parlune/media/recorded16khz.wav");
 }
 
 TEST(PropertyStore, SnapshotFollowsWritesWithTheReadersConversions) {
     PropertyStore store;
-    store.setValue(prop::pitch, 0.835);
-    store.setValue(prop::formant, QString("2.5"));
-    store.setValue(prop::isCartoonMorph, false);
-    store.setValue(prop::warp, 3);
+    store.set(prop::pitch, 0.835);
+    store.set(prop::formant, 2.5);
+    store.set(prop::isCartoonMorph, false);
+    store.set(prop::warp, 3);
     voice::MorphParams params = store.morphSnapshot();
     EXPECT_EQ(params.pitch, 0.835f);
     EXPECT_EQ(params.formant, 2.5f);
     EXPECT_FALSE(params.isCartoonMorph);
     EXPECT_EQ(params.warp, 3);
-    store.setValue(prop::pitch, QVariant());  // written back to empty
+    store.clear(prop::pitch);  // back to empty
     EXPECT_EQ(store.morphSnapshot().pitch, 0.0f);
 }
 
@@ -95,10 +109,10 @@ TEST(PropertyStore, BelongsToTheApplicationObject) {
     PropertyStore& store = properties();
     EXPECT_EQ(&store, &properties());
     EXPECT_EQ(store.parent(), &application);
-    store.setValue(prop::pitch, 1.4);
+    store.set(prop::pitch, 1.4);
     // The application object's own dynamic properties are not the store.
-    EXPECT_FALSE(application.property(prop::pitch).isValid());
-    EXPECT_EQ(properties().toDouble(prop::pitch), 1.4);
+    EXPECT_FALSE(application.property(prop::pitch.name).isValid());
+    EXPECT_EQ(properties().get(prop::pitch), 1.4);
 }
 
 // One writer moves the pad while readers take snapshots and read general
@@ -121,15 +135,15 @@ TEST(PropertyStore, ConcurrentWritesAndReadsSeeWrittenValues) {
                 const voice::MorphParams params = store.morphSnapshot();
                 if (!pitchFloats.count(params.pitch)) ++badReads;
                 if (params.warp != 1 && params.warp != 3) ++badReads;
-                const QString device = store.toString(prop::speakerPlayDevice);
+                const QString device = store.get(prop::speakerPlayDevice);
                 if (!device.isEmpty() && device != devices[0] && device != devices[1]) ++badReads;
             }
         });
     for (int i = 0; i < 20000; ++i) {
-        store.setValue(prop::pitch, pitches[i % pitches.size()]);
-        store.setValue(prop::warp, i % 2 ? 3 : 1);
-        store.setValue(prop::speakerPlayDevice, devices[i % devices.size()]);
-        store.setValue(prop::isRunning, i % 2 == 0);
+        store.set(prop::pitch, pitches[i % pitches.size()]);
+        store.set(prop::warp, i % 2 ? 3 : 1);
+        store.set(prop::speakerPlayDevice, devices[i % devices.size()]);
+        store.set(prop::isRunning, i % 2 == 0);
     }
     done = true;
     for (auto& t : readers) t.join();

@@ -1,4 +1,4 @@
-#include "ui/pad_math.h"
+#include "ui/core/pad_math.h"
 
 namespace parlune::ui {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "companions/virtual_device.h"
+#include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/properties.h"
+#include "app/core/properties.h"
 #include "engine/morph_dsp/morph_dsp.h"
 #include "platform/audiolib/inprocess.h"
 #include "voice/morph_unit.h"
@@ -164,10 +164,10 @@ protected:
 };
 
 TEST_P(RealtimeAllocTest, MixerThreadMakesNoHeapCallsInSteadyState) {
-    store.setValue(app::prop::isCartoonMorph, false);
-    store.setValue(app::prop::pitch, 1.3);
-    store.setValue(app::prop::formant, 1.1);
-    store.setValue(app::prop::warp, 1);
+    store.set(app::prop::isCartoonMorph, false);
+    store.set(app::prop::pitch, 1.3);
+    store.set(app::prop::formant, 1.1);
+    store.set(app::prop::warp, 1);
 
     ASSERT_EQ(al::createSystem(&system), Result::Ok);
     ASSERT_EQ(system.setSoftwareFormat(kMixRate, al::SpeakerMode::Mono, 1), Result::Ok);
@@ -215,8 +215,8 @@ TEST_P(RealtimeAllocTest, MixerThreadMakesNoHeapCallsInSteadyState) {
         // 16 kHz passes through directly, the others go through the resampler.
         const float frequency = pass % 5 == 0 ? 16000.0f : 44000.0f + 29.0f * pass;
         ASSERT_EQ(channel.setFrequency(frequency), Result::Ok);
-        store.setValue(app::prop::isCartoonMorph, (pass / 10) % 2 == 1);
-        store.setValue(app::prop::pitch, 0.7 + 0.003 * pass);
+        store.set(app::prop::isCartoonMorph, (pass / 10) % 2 == 1);
+        store.set(app::prop::pitch, 0.7 + 0.003 * pass);
         const int u = pass % 4;
         ASSERT_EQ(units[u].setBypass((pass / 4) % 3 == 0), Result::Ok);
         ASSERT_EQ(units[u].setParameterFloat(parameter[u], low[u] + step[u] * pass), Result::Ok);

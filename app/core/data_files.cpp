@@ -1,11 +1,8 @@
-#include "app/data_files.h"
+#include "app/core/data_files.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace parlune::data {
 namespace {
@@ -36,6 +33,7 @@ std::string perUserTempFolder() {
 std::string configIniPath() { return dataFolder() + "/config.ini"; }
 std::string playDevIniPath() { return perUserTempFolder() + "/PlayDev.ini"; }
 std::string switcherPath() { return dataFolder() + "/swaplane"; }
+std::string favoritesPath() { return dataFolder() + "/favorites.dat"; }
 
 bool prepareDataFolder(const std::string& programFolder) {
     namespace fs = std::filesystem;
@@ -55,31 +53,5 @@ bool writeConfigIni(const std::string& path, const std::string& deviceName) {
     out.write(deviceName.data(), static_cast<std::streamsize>(deviceName.size()));
     return static_cast<bool>(out);
 }
-
-bool isParluneinPlayDeviceINI(const std::string& path, std::string* errorText) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (errorText) *errorText = std::strerror(errno);
-        return false;
-    }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t start = 0;
-    while (start < bytes.size()) {
-        size_t end = bytes.find('\n', start);
-        if (end == std::string::npos) end = bytes.size();
-        // An 8-bit line split leaves the high byte of the UTF-16 line feed at
-        // the start of the next line; skipping it keeps every line aligned
-        // (without this only the first line could be read).
-        size_t from = start;
-        if (start > 0 && from < end && bytes[from] == '\0') ++from;
-        std::string text;
-        for (size_t i = from; i < end; i += 2) text += bytes[i];
-        if (text.find("Parlune") != std::string::npos) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-bool isParluneinPlayDeviceINI() { return isParluneinPlayDeviceINI(playDevIniPath()); }
 
 }  // namespace parlune::data

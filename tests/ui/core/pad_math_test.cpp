@@ -1,5 +1,5 @@
-#include "ui/pad_math.h"
-#include "ui/presets.h"
+#include "ui/core/pad_math.h"
+#include "ui/core/presets.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/presets.h"
+#include "ui/core/presets.h"
 
 #include <cctype>
 
