@@ -10,9 +10,10 @@
 
 #include <cstdint>
 
+#include "voice/block.h"
+
 namespace parlune::voice {
 
-constexpr int kCartoonBlock = 1024;
 constexpr float kCartoonPitchMin = 0.65f;
 constexpr float kCartoonPitchMax = 1.7f;
 

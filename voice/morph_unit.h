@@ -10,14 +10,12 @@
 #include <memory>
 #include <vector>
 
+#include "voice/block.h"
 #include "voice/cartoon_morph.h"
 #include "voice/human_morph.h"
 #include "voice/morph_params.h"
 
 namespace parlune::voice {
-
-constexpr int kMorphBlockLength = 1024;  // samples at 16 kHz mono, 64 ms
-constexpr int kMorphSampleRate = 16000;
 
 // Everything both morphs carry between blocks, plus the fixed per-block
 // buffers, so a block allocates nothing. The two modes never touch each
@@ -26,11 +24,11 @@ struct MorphState {
     HumanMorphState human;
     HumanWorkspace humanWork;
     CartoonMorphState cartoon;
-    float hannWindow[kMorphBlockLength];  // symmetric Hann, made once in double, stored as float
-    float warpMap[kMorphBlockLength];
-    double formantAxis[512];
-    float blockIn[kMorphBlockLength];  // the mono block being morphed (also makes in == out safe)
-    float blockOut[kMorphBlockLength];
+    float hannWindow[kBlockLength];  // symmetric Hann, made once in double, stored as float
+    float warpMap[kBlockLength];
+    double formantAxis[kAxisLength];
+    float blockIn[kBlockLength];  // the mono block being morphed (also makes in == out safe)
+    float blockOut[kBlockLength];
 
     MorphState();
 };
