@@ -5,7 +5,8 @@
 //
 // Thread contract: every function runs on the caller's thread (the mixer's);
 // a CartoonMorphState must be touched by one thread at a time. No heap, no
-// locks, no I/O: all working arrays are fixed-size and live on the stack.
+// locks, no I/O: all working arrays are fixed-size and live on the stack,
+// about 130 KiB of it for one CartoonMorph call (measured: see morph_unit.h).
 #pragma once
 
 #include <cstdint>

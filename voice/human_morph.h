@@ -6,6 +6,8 @@
 //
 // Thread contract: HumanMorph runs on the audio thread and allocates nothing;
 // it touches only its arguments, so one state and one workspace per caller.
+// It needs about 65 KiB of stack, for the pitch estimate's transform
+// (measured: see morph_unit.h).
 #pragma once
 
 #include <cstdint>
