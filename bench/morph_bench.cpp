@@ -12,7 +12,7 @@
 
 namespace {
 
-using parlune::voice::kMorphBlockLength;
+using parlune::voice::kBlockLength;
 
 const std::vector<float>& speech() {
     static const std::vector<float> samples = [] {
@@ -27,7 +27,7 @@ const std::vector<float>& speech() {
         out.resize(static_cast<size_t>(info.frames));
         out.resize(static_cast<size_t>(sf_readf_float(file, out.data(), info.frames)));
         sf_close(file);
-        out.resize(out.size() / kMorphBlockLength * kMorphBlockLength);
+        out.resize(out.size() / kBlockLength * kBlockLength);
         return out;
     }();
     return samples;
@@ -40,14 +40,14 @@ void morphBlocks(benchmark::State& bench, const parlune::voice::MorphParams& par
         return;
     }
     auto state = parlune::voice::makeMorphState();
-    std::vector<float> out(kMorphBlockLength);
+    std::vector<float> out(kBlockLength);
     size_t at = 0;
     for (auto _ : bench) {
-        parlune::voice::processMorphBlock(in.data() + at, out.data(), kMorphBlockLength, 1, params, *state);
+        parlune::voice::processMorphBlock(in.data() + at, out.data(), kBlockLength, 1, params, *state);
         benchmark::DoNotOptimize(out.data());
-        at = (at + kMorphBlockLength) % in.size();
+        at = (at + kBlockLength) % in.size();
     }
-    const double blockSeconds = double(kMorphBlockLength) / parlune::voice::kMorphSampleRate;
+    const double blockSeconds = double(kBlockLength) / parlune::voice::kMorphSampleRate;
     bench.counters["realtime"] =
         benchmark::Counter(bench.iterations() * blockSeconds, benchmark::Counter::kIsRate);
 }

@@ -11,38 +11,16 @@
 #include <vector>
 
 #include "platform/vdev/virtual_device.h"
+#include "platform/base/pcm16.h"
+#include "platform/base/spsc_ring.h"
 #include "platform/pulse/pulse_client.h"
 
 namespace {
 
 using namespace parlune;
 
-// Single producer (capture thread), single consumer (writer thread); sized
-// before the threads start.
-class SampleRing {
-public:
-    explicit SampleRing(size_t capacity) : data_(capacity) {}
-    size_t push(const float* in, size_t count) {
-        const size_t head = head_.load(std::memory_order_relaxed);
-        const size_t tail = tail_.load(std::memory_order_acquire);
-        const size_t n = std::min(count, data_.size() - (head - tail));
-        for (size_t i = 0; i < n; ++i) data_[(head + i) % data_.size()] = in[i];
-        head_.store(head + n, std::memory_order_release);
-        return n;
-    }
-    size_t pop(float* out, size_t count) {
-        const size_t tail = tail_.load(std::memory_order_relaxed);
-        const size_t head = head_.load(std::memory_order_acquire);
-        const size_t n = std::min(count, head - tail);
-        for (size_t i = 0; i < n; ++i) out[i] = data_[(tail + i) % data_.size()];
-        tail_.store(tail + n, std::memory_order_release);
-        return n;
-    }
-
-private:
-    std::vector<float> data_;
-    std::atomic<size_t> head_{0}, tail_{0};
-};
+// Seconds of audio the ring holds for a writer that has fallen behind.
+constexpr size_t kRingSeconds = 4;
 
 class Recording {
 public:
@@ -64,7 +42,6 @@ public:
         info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
         SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
         if (!file) return nullptr;
-        sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
         return std::unique_ptr<Recording>(new Recording(std::move(stream), file, rate, channels));
     }
 
@@ -81,15 +58,17 @@ private:
           file_(file),
           channels_(channels),
           blockFrames_(rate / 100),
-          ring_(static_cast<size_t>(rate) * channels * 4) {
+          ring_(static_cast<size_t>(rate) * channels * kRingSeconds) {
         captureBlock_.resize(blockFrames_ * channels_);
         writeBlock_.resize(blockFrames_ * channels_ * 8);
+        pcmBlock_.resize(writeBlock_.size());
         capture_ = std::thread([this] { captureLoop(); });
         writer_ = std::thread([this] { writeLoop(); });
     }
 
     // Moves audio from the stream into the ring; never touches the file, so a
-    // slow disk cannot hold up the reads.
+    // slow disk cannot hold up the reads. What does not fit is dropped, whole
+    // frames, since the ring and every block hold whole frames.
     void captureLoop() {
         while (running_) {
             if (!stream_->read(captureBlock_.data(), blockFrames_)) break;
@@ -102,8 +81,10 @@ private:
         for (;;) {
             const bool lastPass = captureDone_;
             size_t n;
-            while ((n = ring_.pop(writeBlock_.data(), writeBlock_.size())) > 0)
-                sf_writef_float(file_, writeBlock_.data(), static_cast<sf_count_t>(n / channels_));
+            while ((n = ring_.pop(writeBlock_.data(), writeBlock_.size())) > 0) {
+                for (size_t i = 0; i < n; ++i) pcmBlock_[i] = base::toPcm16(writeBlock_[i]);
+                sf_writef_short(file_, pcmBlock_.data(), static_cast<sf_count_t>(n / channels_));
+            }
             if (lastPass) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -113,8 +94,9 @@ private:
     SNDFILE* file_;
     uint8_t channels_;
     size_t blockFrames_;
-    SampleRing ring_;
+    base::SpscRing<float> ring_;  // capture thread in, writer thread out
     std::vector<float> captureBlock_, writeBlock_;
+    std::vector<int16_t> pcmBlock_;
     std::atomic<bool> running_{true};
     std::atomic<bool> captureDone_{false};
     std::thread capture_, writer_;

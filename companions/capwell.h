@@ -1,8 +1,15 @@
 /* Capwell: records the capture side of the virtual device PARLUNE-01 (the
  * source parlune_01_mic) into a 16-bit PCM WAV file.
  *
- * Thread contract: the three calls come from one thread at a time; the
- * recording runs on two threads of the library (capture, file writer). */
+ * Thread contract: the three calls may come from any thread and are
+ * serialised by a lock of their own, held while a call runs (so a call waits
+ * for another's start or stop). The recording runs on two threads of the
+ * library: the capture thread reads the stream in 10 ms blocks into a ring
+ * of four seconds of audio, and the file writer empties the ring into the
+ * file every 10 ms. The capture thread never waits for the writer: when the
+ * writer falls more than four seconds behind (a stalled disk), the samples
+ * that do not fit in the ring are dropped, whole frames, and the file simply
+ * lacks them (it comes out shorter, with a jump where they were). */
 #ifndef PARLUNE_CAPWELL_H
 #define PARLUNE_CAPWELL_H
 
@@ -16,9 +23,12 @@ extern "C" {
 CAPWELL_API void set_recorded_filename(const char* filename);
 /* Recording has begun when this returns; a recording in progress is finished
  * first. Records nothing when no file name is set or the device or the file
- * cannot be opened. */
+ * cannot be opened. Talks to the audio server: when it does not answer, may
+ * block for a few seconds (3 s for each step that waits on it). */
 CAPWELL_API void start_record(void);
-/* The file is complete and closed when this returns. */
+/* The file is complete and closed when this returns: waits for the capture
+ * thread's block in hand (10 ms; up to the stream's 3 s stall timeout when
+ * the device has stopped delivering) and for the writer to empty the ring. */
 CAPWELL_API void stop_record(void);
 
 #ifdef __cplusplus

@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <mutex>
-
 #include "looptap/config.h"
 #include "looptap/pipe.h"
 
@@ -74,10 +72,6 @@ extern "C" void StartPlaying(void) {
     setFormat(thePipe->m_in);
     setFormat(thePipe->m_out);
     thePipe->StartInputSide();
-    {
-        std::lock_guard<std::mutex> guard(thePipe->m_lock);
-        thePipe->m_readIndex = 0;
-    }
     thePipe->m_out.Start(nullptr);
     thePipe->m_running = true;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <thread>
 
 namespace parlune::looptap {
@@ -23,23 +24,17 @@ CPipe::~CPipe() {
     m_out.postMessage(kMsgEndThread);
     if (m_in.IsRunning()) m_in.Stop();
     m_in.postMessage(kMsgEndThread);
-    FreeRing();
-}
-
-void CPipe::FreeRing() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    for (CBuffer*& slot : m_ring) {
-        delete slot;
-        slot = nullptr;
-    }
+    m_ring.reset();
 }
 
 void CPipe::ResetRing() {
-    FreeRing();
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_writeIndex = 0;
-    m_slotBytes = m_out.GetBufferBytes();
-    for (int i = 0; i < m_slotCount; ++i) m_ring[i] = new CBuffer(m_slotBytes, true);
+    m_ring.reset();
+    try {
+        m_ring = std::make_unique<base::SpscRing<Block>>(
+            static_cast<size_t>(m_slotCount), Block{std::vector<char>(static_cast<size_t>(m_out.GetBufferBytes())), 0});
+    } catch (const std::bad_alloc&) {
+        wave::messageBox("Out of memory!");
+    }
     m_written = 0;
     m_primed = false;
 }
@@ -51,20 +46,16 @@ void CPipe::StartInputSide() {
 
 int CPipe::InputCallback(CBuffer* buffer, void* user) {
     auto* pipe = static_cast<CPipe*>(user);
-    if (!pipe->m_running) return 1;
-    std::unique_lock<std::mutex> guard(pipe->m_lock);
-    CBuffer* slot = pipe->m_ring[pipe->m_writeIndex];
-    if (!slot || !slot->data) return 1;
-    if (slot->full) {
-        guard.unlock();
+    if (!pipe->m_running || !pipe->m_ring) return 1;
+    Block* slot = pipe->m_ring->reserve();
+    if (!slot) {
         pause(kRetryMs);
         return 0;
     }
-    const int bytes = std::min(buffer->size, pipe->m_slotBytes);
-    std::memcpy(slot->data, buffer->data, static_cast<size_t>(bytes));
+    const int bytes = std::min(buffer->size, static_cast<int>(slot->bytes.size()));
+    std::memcpy(slot->bytes.data(), buffer->data, static_cast<size_t>(bytes));
     slot->size = bytes;
-    slot->full = 1;
-    pipe->m_writeIndex = (pipe->m_writeIndex + 1) % pipe->m_slotCount;
+    pipe->m_ring->commit();
     ++pipe->m_written;
     return 1;
 }
@@ -84,17 +75,14 @@ int CPipe::OutputCallback(CBuffer* buffer, void* user) {
         }
         pipe->m_primed = true;
     }
-    std::unique_lock<std::mutex> guard(pipe->m_lock);
-    CBuffer* slot = pipe->m_ring[pipe->m_readIndex];
-    if (slot && slot->full) {
+    const Block* slot = pipe->m_ring ? pipe->m_ring->front() : nullptr;
+    if (slot) {
         const int bytes = std::min(slot->size, buffer->size);
-        std::memcpy(buffer->data, slot->data, static_cast<size_t>(bytes));
+        std::memcpy(buffer->data, slot->bytes.data(), static_cast<size_t>(bytes));
         buffer->size = bytes;
-        slot->full = 0;
-        pipe->m_readIndex = (pipe->m_readIndex + 1) % pipe->m_slotCount;
+        pipe->m_ring->popFront();
         return 1;
     }
-    guard.unlock();
     pause(kRetryMs);
     return 0;
 }

@@ -1,19 +1,26 @@
 // The pass-through: a capture object, a playback object and a ring of twelve
-// blocks between them. The lock guards the slots, both indices and the
-// written count, and is held only for one block copy.
+// blocks between them. The capture thread fills the ring and the playback
+// thread empties it through the lock-free single-producer/single-consumer
+// ring, so neither ever waits for the other.
 #pragma once
 
 #include <atomic>
-#include <mutex>
+#include <memory>
+#include <vector>
 
 #include "looptap/sound.h"
+#include "platform/base/spsc_ring.h"
 
 namespace parlune::looptap {
 
-// Thread contract: built, started and destroyed on the caller's thread; InputCallback on the capture thread, OutputCallback on the playback thread.
+// Thread contract: built, reset, started and destroyed on the caller's
+// thread, ResetRing while the pipe is not running. InputCallback runs on the
+// capture thread only, OutputCallback on the playback thread only (the
+// playback side's Start also calls it on the caller's thread, before the pipe
+// runs, when it touches nothing): the ring's one producer and one consumer.
+// Both callbacks sleep, on their own thread, as said below.
 class CPipe {
 public:
-    static constexpr int kMaxSlots = 60;
     static constexpr int kSlotsInUse = 12;
     // Playback takes no data before this many blocks have been captured...
     static constexpr int kBlocksBeforePlayback = 6;
@@ -24,37 +31,42 @@ public:
     static constexpr int kRetryMs = 6;
     static constexpr int kFirstBlocksPollMs = 2;
 
+    // One block of the ring: room for a playback buffer, and the bytes used.
+    struct Block {
+        std::vector<char> bytes;
+        int size = 0;
+    };
+
     CPipe();
     ~CPipe();
     CPipe(const CPipe&) = delete;
     CPipe& operator=(const CPipe&) = delete;
 
-    // Empties the ring and sizes its twelve blocks for the playback side.
+    // A new, empty ring of m_slotCount blocks sized for the playback side
+    // (allocates; "Out of memory!" and no ring when that fails).
     void ResetRing();
     // ResetRing, then starts capture.
     void StartInputSide();
 
-    // 1 if the captured block was stored or not wanted, 0 if dropped (ring full).
+    // 1 if the captured block was stored or not wanted, 0 if dropped: the
+    // ring was full, and the capture thread has slept kRetryMs.
     static int InputCallback(CBuffer* buffer, void* pipe);
-    // 1 if the block was filled from the ring, 0 otherwise (left as it was).
+    // 1 if the block was filled from the ring, 0 otherwise (left as it was;
+    // the playback thread has slept kRetryMs). The first call of a run first
+    // waits, polling every kFirstBlocksPollMs, for kBlocksBeforePlayback
+    // captured blocks, at most kFirstBlocksWaitMs.
     static int OutputCallback(CBuffer* buffer, void* pipe);
 
     CSoundOut m_out;
     CSoundIn m_in;
-    CBuffer* m_ring[kMaxSlots] = {};
+    std::unique_ptr<base::SpscRing<Block>> m_ring;  // none before ResetRing
     int m_slotCount = kSlotsInUse;
-    std::atomic<int> m_written{0};
-    int m_writeIndex = 0;
-    int m_readIndex = 0;
+    std::atomic<int> m_written{0};  // blocks stored since ResetRing
     std::atomic<bool> m_running{false};
-    std::mutex m_lock;
     int m_captureDevice = -1;
     int m_playbackDevice = -1;
 
 private:
-    void FreeRing();
-
-    int m_slotBytes = 0;
     std::atomic<bool> m_primed{false};  // the first-blocks wait is over
 };
 

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <thread>
 
 #include "looptap/pipe.h"
@@ -29,21 +28,6 @@ void showError(const char* side, wave::Result error, const char* place, bool cap
 void ShowInError(wave::Result error, const char* place) { showError("WAVEIN", error, place, true); }
 void ShowOutError(wave::Result error, const char* place) {
     showError("WAVEOUT", error, place, false);
-}
-
-CBuffer::CBuffer(int bytes, bool ownsData) : owns(ownsData ? 1 : 0) {
-    data = new (std::nothrow) char[bytes > 0 ? bytes : 0]();
-    if (!data) {
-        wave::messageBox("Out of memory!");
-        return;
-    }
-    size = bytes;
-}
-
-CBuffer::CBuffer(char* wrapped, int bytes) : data(wrapped), size(bytes), owns(0) {}
-
-CBuffer::~CBuffer() {
-    if (owns) delete[] data;
 }
 
 CSoundBase::CSoundBase() { RecomputeFormat(); }

@@ -1,7 +1,10 @@
 // The two ends of the pass-through: a capture object and a playback object,
 // each a worker thread to which its device posts finished buffers, and each
 // keeping six buffers with its device while it runs. The handlers never
-// allocate, and do nothing once `Stop` has cleared the running flag.
+// allocate, and do nothing once `Stop` has cleared the running flag; they
+// run the pipe's callback, which may sleep on the worker thread (a few ms
+// when the ring is full or empty, up to 250 ms for playback's first blocks:
+// see CPipe).
 #pragma once
 
 #include <atomic>
@@ -14,20 +17,17 @@ namespace parlune::looptap {
 
 class CPipe;
 
-// A block of audio bytes; owning (allocated here) or wrapping a wave header's.
-// Thread contract: used by one thread at a time; ring slots only under the pipe's lock.
+// A block of audio bytes it does not own: a wave header's, handed to the
+// pipe's callbacks.
+// Thread contract: used by one thread at a time.
 class CBuffer {
 public:
-    CBuffer(int bytes, bool owns);  // allocates; "Out of memory!" and null data on failure
-    CBuffer(char* data, int bytes);  // wraps memory it does not own
-    ~CBuffer();
+    CBuffer(char* bytes, int length) : data(bytes), size(length) {}
     CBuffer(const CBuffer&) = delete;
     CBuffer& operator=(const CBuffer&) = delete;
 
     char* data = nullptr;
     int size = 0;
-    uint32_t full = 0;
-    uint8_t owns = 0;
 };
 
 // Quits the worker thread's loop; posted by the pipe when it is destroyed.
@@ -67,6 +67,10 @@ protected:
 };
 
 // Thread contract: Start/Stop on the library caller's thread; OnWIM_DATA and the callback on its own worker thread.
+// Start opens the device, which asks the audio server (seconds when it does
+// not answer). Stop waits for the handler in hand, and for the device's reset
+// and close (a stalled stream holds each up to its 3 s timeout, see wave.h),
+// and sleeps 210 ms on top (200 after the reset, 10 after the close).
 class CSoundIn : public wave::WorkerThread, public CSoundBase {
 public:
     CSoundIn();
@@ -85,6 +89,9 @@ private:
 };
 
 // Thread contract: Start/Stop on the library caller's thread; OnWOM_DONE and the callback on its own worker thread.
+// Start opens the device as CSoundIn's does and runs the callback for the
+// first six buffers on the caller's thread. Stop waits and sleeps as
+// CSoundIn's.
 class CSoundOut : public wave::WorkerThread, public CSoundBase {
 public:
     CSoundOut();

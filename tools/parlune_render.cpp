@@ -130,7 +130,7 @@ bool copyPadded(const std::string& from, const std::string& to, sf_count_t keep,
 }
 
 sf_count_t wholeBlocks(sf_count_t frames) {
-    const sf_count_t block = parlune::voice::kMorphBlockLength;
+    const sf_count_t block = parlune::voice::kBlockLength;
     return (frames + block - 1) / block * block;
 }
 
@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
     QString recording16k = input;
     if (!is16kMono) {
         // One block's time of silence more, so the conversion covers every input sample.
-        const sf_count_t extra = info.samplerate * parlune::voice::kMorphBlockLength /
+        const sf_count_t extra = info.samplerate * parlune::voice::kBlockLength /
                                      parlune::voice::kMorphSampleRate + 1;
         const QString raw = work.filePath("recorded.wav");
         if (!copyPadded(files[0], raw.toStdString(), info.frames, info.frames + extra))

@@ -12,7 +12,7 @@ namespace {
 
 constexpr int kAnalysisOrder = 20;
 constexpr int kSynthesisOrder = 40;
-constexpr int kImpulseLength = 2 * kCartoonBlock;
+constexpr int kImpulseLength = 2 * kBlockLength;
 constexpr int kLongestPeriod = 200;
 constexpr int kPeakExclusion = 32;
 // Pending samples stay below one period (200) in steady state; the bound only
@@ -53,7 +53,7 @@ void WarpMap(float f, int length, float* map) {
 
 int LpcEnvelopeWarper(const float* input, const float* window, const float* warpMap,
                       CartoonMorphState& state, float* y) {
-    constexpr int n = kCartoonBlock;
+    constexpr int n = kBlockLength;
     float one[1] = {1.0f};
 
     float windowed[n];
@@ -118,13 +118,13 @@ int LpcEnvelopeWarper(const float* input, const float* window, const float* warp
 }
 
 int CartoonResample(const float* y, float p, float* z) {
-    const float quotient = static_cast<float>(kCartoonBlock) / p;
+    const float quotient = static_cast<float>(kBlockLength) / p;
     const int m = static_cast<int>(static_cast<float>(std::ceil(static_cast<double>(quotient))));
-    float positions[2 * kCartoonBlock];
-    const float step = static_cast<float>(kCartoonBlock - 1) / static_cast<float>(m - 1);
+    float positions[2 * kBlockLength];
+    const float step = static_cast<float>(kBlockLength - 1) / static_cast<float>(m - 1);
     positions[0] = 0.0f;
     for (int i = 1; i < m; ++i) positions[i] = positions[i - 1] + step;
-    interpAtPositions(y, kCartoonBlock, positions, m, z);
+    interpAtPositions(y, kBlockLength, positions, m, z);
     return m;
 }
 
@@ -202,13 +202,13 @@ void PeriodSplicer(const float* z, int m, int n, float* output, CartoonMorphStat
 
 void CartoonMorph(const float* input, int length, const float* window, float pitch,
                   const float* warpMap, CartoonMorphState& state, float* output) {
-    if (length != kCartoonBlock) {
+    if (length != kBlockLength) {
         if (length > 0 && output != input) std::memmove(output, input, sizeof(float) * length);
         return;
     }
     // A non-finite input sample would stay in the filter history; it reads as 0.
-    float block[kCartoonBlock];
-    for (int k = 0; k < kCartoonBlock; ++k) block[k] = std::isfinite(input[k]) ? input[k] : 0.0f;
+    float block[kBlockLength];
+    for (int k = 0; k < kBlockLength; ++k) block[k] = std::isfinite(input[k]) ? input[k] : 0.0f;
 
     double p = pitch;
     if (std::isnan(p)) p = 1.0;
@@ -216,11 +216,11 @@ void CartoonMorph(const float* input, int length, const float* window, float pit
     if (p > static_cast<double>(kCartoonPitchMax)) ratio = kCartoonPitchMax;
     else if (p < static_cast<double>(kCartoonPitchMin)) ratio = kCartoonPitchMin;
 
-    float y[kCartoonBlock];
+    float y[kBlockLength];
     LpcEnvelopeWarper(block, window, warpMap, state, y);
-    float z[2 * kCartoonBlock];
+    float z[2 * kBlockLength];
     const int m = CartoonResample(y, ratio, z);
-    PeriodSplicer(z, m, kCartoonBlock, output, state);
+    PeriodSplicer(z, m, kBlockLength, output, state);
 }
 
 }  // namespace parlune::voice

@@ -6,6 +6,8 @@
 //
 // Thread contract: HumanMorph runs on the audio thread and allocates nothing;
 // it touches only its arguments, so one state and one workspace per caller.
+// It needs about 65 KiB of stack, for the pitch estimate's transform
+// (measured: see morph_unit.h).
 #pragma once
 
 #include <cstdint>
@@ -18,8 +20,8 @@ namespace parlune::voice {
 struct HumanMorphState {
     double analysisWindow[human::kWindowLength] = {};  // last three blocks, oldest first
     double tail[human::kTailCapacity] = {};            // synthesised, not yet delivered
-    int32_t tailLength = human::kBlockLength;          // so the first block fades in
-    double outputBlock[human::kBlockLength] = {};
+    int32_t tailLength = kBlockLength;          // so the first block fades in
+    double outputBlock[kBlockLength] = {};
 };
 
 // Every working array of one HumanMorph call, preallocated so the call itself
@@ -27,7 +29,7 @@ struct HumanMorphState {
 // thread's stack.
 struct HumanWorkspace {
     double window[human::kWindowLength];  // the analysis window with non-finite samples read as 0
-    double formantAxis[human::kAxisLength];  // the axis bounded to the frequency grid
+    double formantAxis[kAxisLength];  // the axis bounded to the frequency grid
     double lagCurve[human::kLagCurveCapacity];
     int marks[human::kMaxMarks];
     int keptMarks[human::kMaxKeptMarks];

@@ -9,11 +9,11 @@
 
 #include <cstdint>
 
+#include "voice/block.h"
+
 namespace parlune::voice::human {
 
-constexpr int kBlockLength = 1024;
 constexpr int kWindowLength = 3 * kBlockLength;
-constexpr int kAxisLength = 512;
 constexpr int kLagCurveCapacity = 4096;
 constexpr int kGrainRowLength = 1024;
 constexpr int kMaxHalfLength = kGrainRowLength / 2 - 1;  // the centred grain must fit its row

@@ -9,9 +9,6 @@
 namespace parlune::voice {
 namespace {
 
-constexpr int kFormantAxisLength = 512;
-constexpr int kHumanWindowLength = 3 * kMorphBlockLength;
-
 template <typename T>
 void zeroNonFinite(T* values, int count) {
     for (int i = 0; i < count; ++i)
@@ -22,7 +19,7 @@ void zeroNonFinite(T* values, int count) {
 // through, nothing non-finite is carried into the next block. Finite state is
 // left exactly as the stage wrote it.
 void scrubCarried(HumanMorphState& human) {
-    human.tailLength = std::clamp<int32_t>(human.tailLength, kMorphBlockLength, 2 * kMorphBlockLength);
+    human.tailLength = std::clamp<int32_t>(human.tailLength, human::kMinTailLength, human::kMaxTailLength);
     zeroNonFinite(human.tail, human.tailLength);
 }
 
@@ -44,21 +41,21 @@ void runCartoon(const MorphParams& params, MorphState& state) {
         pitch = 0.65f;
     // A non-finite warp strength has no curve; read it as no warp.
     const float formant = std::isfinite(params.formant) ? params.formant : 0.0f;
-    WarpMap(formant, kMorphBlockLength, state.warpMap);
-    CartoonMorph(state.blockIn, kMorphBlockLength, state.hannWindow, pitch, state.warpMap,
+    WarpMap(formant, kBlockLength, state.warpMap);
+    CartoonMorph(state.blockIn, kBlockLength, state.hannWindow, pitch, state.warpMap,
                  state.cartoon, state.blockOut);
     scrubCarried(state.cartoon);
 }
 
 void runHuman(const MorphParams& params, MorphState& state) {
     HumanMorphState& human = state.human;
-    std::copy(human.analysisWindow + kMorphBlockLength, human.analysisWindow + kHumanWindowLength,
+    std::copy(human.analysisWindow + kBlockLength, human.analysisWindow + human::kWindowLength,
               human.analysisWindow);
-    for (int k = 0; k < kMorphBlockLength; ++k)
-        human.analysisWindow[2 * kMorphBlockLength + k] = static_cast<double>(state.blockIn[k]);
+    for (int k = 0; k < kBlockLength; ++k)
+        human.analysisWindow[2 * kBlockLength + k] = static_cast<double>(state.blockIn[k]);
 
     const float formant = std::isfinite(params.formant) ? params.formant : 1.0f;
-    linspace(0.0, static_cast<double>(formant), kFormantAxisLength, state.formantAxis);
+    linspace(0.0, static_cast<double>(formant), kAxisLength, state.formantAxis);
 
     // Pitch control to period factor: above 1 the difference is taken in float
     // and the rest in double; below 1 the whole expression is float.
@@ -73,22 +70,22 @@ void runHuman(const MorphParams& params, MorphState& state) {
     else if (factor < static_cast<double>(0.65f))
         factor = static_cast<double>(0.65f);
 
-    human.tailLength = HumanMorph(human.analysisWindow, kHumanWindowLength, kMorphBlockLength,
-                                  2 * kMorphBlockLength - 1, human.tail, human.tailLength, factor,
+    human.tailLength = HumanMorph(human.analysisWindow, human::kWindowLength, kBlockLength,
+                                  2 * kBlockLength - 1, human.tail, human.tailLength, factor,
                                   state.formantAxis, human.outputBlock, state.humanWork);
-    for (int k = 0; k < kMorphBlockLength; ++k)
+    for (int k = 0; k < kBlockLength; ++k)
         state.blockOut[k] = static_cast<float>(human.outputBlock[k]);
     scrubCarried(human);
 }
 
 // Morphs state.blockIn into state.blockOut.
 void morphOneBlock(const MorphParams& params, MorphState& state) {
-    zeroNonFinite(state.blockIn, kMorphBlockLength);
+    zeroNonFinite(state.blockIn, kBlockLength);
     if (params.isCartoonMorph)
         runCartoon(params, state);
     else
         runHuman(params, state);
-    zeroNonFinite(state.blockOut, kMorphBlockLength);
+    zeroNonFinite(state.blockOut, kBlockLength);
 }
 
 }  // namespace
@@ -98,9 +95,9 @@ MorphState::MorphState() : human(), cartoon(), warpMap(), formantAxis(), blockIn
     // on the audio thread.
     float re[4] = {}, im[4] = {};
     fftRadix2(re, im, 4);
-    for (int n = 0; n < kMorphBlockLength; ++n)
+    for (int n = 0; n < kBlockLength; ++n)
         hannWindow[n] = static_cast<float>(
-            0.5 * (1.0 - std::cos(2.0 * M_PI * n / static_cast<double>(kMorphBlockLength - 1))));
+            0.5 * (1.0 - std::cos(2.0 * M_PI * n / static_cast<double>(kBlockLength - 1))));
 }
 
 MorphState& processMorphState() {
@@ -114,15 +111,15 @@ void processMorphBlock(const float* in, float* out, unsigned length, int inChann
                        const MorphParams& params, MorphState& state) {
     if (!in || !out || inChannels < 1) return;
     const size_t channels = static_cast<size_t>(inChannels);
-    for (size_t done = 0; done < length; done += kMorphBlockLength) {
-        const size_t frames = std::min<size_t>(kMorphBlockLength, length - done);
+    for (size_t done = 0; done < length; done += kBlockLength) {
+        const size_t frames = std::min<size_t>(kBlockLength, length - done);
         const float* source = in + done * channels;
         for (size_t k = 0; k < frames; ++k) {
             float sum = 0.0f;
             for (size_t c = 0; c < channels; ++c) sum += source[k * channels + c];
             state.blockIn[k] = channels == 1 ? sum : sum / static_cast<float>(channels);
         }
-        std::fill(state.blockIn + frames, state.blockIn + kMorphBlockLength, 0.0f);
+        std::fill(state.blockIn + frames, state.blockIn + kBlockLength, 0.0f);
         morphOneBlock(params, state);
         float* target = out + done * channels;
         for (size_t k = 0; k < frames; ++k)
@@ -133,7 +130,7 @@ void processMorphBlock(const float* in, float* out, unsigned length, int inChann
 std::vector<float> morphSignal(const std::vector<float>& mono16k, const MorphParams& params) {
     std::vector<float> out(mono16k.size());
     auto state = makeMorphState();
-    constexpr size_t kChunk = size_t(kMorphBlockLength) << 10;  // keeps each call's length in range
+    constexpr size_t kChunk = size_t(kBlockLength) << 10;  // keeps each call's length in range
     for (size_t done = 0; done < mono16k.size(); done += kChunk) {
         const size_t frames = std::min(kChunk, mono16k.size() - done);
         processMorphBlock(mono16k.data() + done, out.data() + done, static_cast<unsigned>(frames), 1,

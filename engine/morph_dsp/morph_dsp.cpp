@@ -10,6 +10,12 @@ namespace parlune::engine {
 
 namespace al = audiolib;
 
+// One mixer block is morphed as exactly one morph block: with another length
+// the morph would pad parts of blocks with silence, or do several blocks'
+// work in one callback.
+static_assert(voice::kBlockLength == al::kMixerBlockFrames,
+              "the morph block and the audio library's mixer block differ in length");
+
 namespace {
 // The application's store, resolved on a control thread so the mixer thread
 // never takes the lock that properties() takes on first use.

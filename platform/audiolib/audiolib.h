@@ -16,6 +16,22 @@
 // control thread at a time (the run that owns it); the mixer thread calls DSP
 // read callbacks, which may call DSP::getInfo/getUserData/getInstanceData on
 // their own unit. Several systems may coexist, each on its own thread.
+//
+// Which calls wait, and for what (marked at each call below):
+// - "Mixer lock": the mixer thread holds its system's mixer lock while it
+//   renders a whole block (every channel, the master chain with its DSP read
+//   callbacks, the reverb). These calls take that lock, so they may wait
+//   until the block in progress is rendered. A DSP read callback runs under
+//   the lock: it must not make any of these calls.
+// - "Joins": waits for a mixer or capture thread of the audio server's
+//   output to finish what it has in hand; a stalled stream holds it up to
+//   the stream's 3 s timeout.
+// - "Server": asks the audio server and waits for its answer (2 to 3 s
+//   timeouts when it does not answer). With the in-process backend these
+//   calls, and the joins, take its hub's lock instead, which is held while
+//   it renders a block: they may wait as the mixer lock's calls do.
+// Unmarked calls wait for no other thread and no server (createSound reads
+// its file).
 #pragma once
 
 #include <cstdint>
@@ -132,8 +148,9 @@ class DSP;
 // per-instance data its host set with DSP::setInstanceData (null by default).
 struct DspState;
 
-// Called on the mixer thread once per block; must fill outBuffer and return
-// Result::Ok. Buffers hold length * inChannels floats (1024 mono frames).
+// Called on the mixer thread once per block, with the mixer lock held; must
+// fill outBuffer and return Result::Ok. Buffers hold length * inChannels
+// floats (1024 mono frames).
 using DspReadCallback = Result (*)(DspState* state, float* inBuffer, float* outBuffer,
                                    unsigned length, int inChannels, int* outChannels);
 
@@ -151,7 +168,7 @@ public:
     DSP() = default;
     explicit operator bool() const { return object_ != nullptr; }
 
-    Result release();
+    Result release();  // mixer lock when the unit is in a chain
     Result setBypass(bool bypass);
     Result getBypass(bool* bypass) const;
     // name: at least kDspNameLength bytes, or null. Built-in units report
@@ -161,6 +178,7 @@ public:
     Result getUserData(void** userData) const;
     // Host data for this instance, reachable from the read callback through
     // DspState::instanceData without touching the description's user data.
+    // Mixer lock, once the system is initialised.
     Result setInstanceData(void* data);
     Result getInstanceData(void** data) const;
     Result getType(DspType* type) const;
@@ -189,7 +207,8 @@ public:
     Sound() = default;
     explicit operator bool() const { return object_ != nullptr; }
 
-    // Stops channels playing the sound and any recording into it.
+    // Stops channels playing the sound and any recording into it. Mixer
+    // lock; joins the capture thread of a recording into it.
     Result release();
     Result getLength(unsigned* length, TimeUnit unit) const;
     Result getFormat(SoundFormat* format, int* channels) const;
@@ -210,7 +229,7 @@ public:
     explicit operator bool() const { return slot_ != nullptr; }
 
     Result getPosition(unsigned* position, TimeUnit unit) const;
-    Result setPosition(unsigned position, TimeUnit unit);
+    Result setPosition(unsigned position, TimeUnit unit);  // mixer lock
     // Playback rate in Hz: the sound's default frequency plays at its pitch.
     Result setFrequency(float frequency);
     Result getFrequency(float* frequency) const;
@@ -233,9 +252,10 @@ public:
     ChannelGroup() = default;
     explicit operator bool() const { return object_ != nullptr; }
 
-    // index 0 .. getNumDSPs(); 0 = head (runs last).
+    // index 0 .. getNumDSPs(); 0 = head (runs last). Mixer lock (the new
+    // chain is built before it is taken).
     Result addDSP(int index, DSP dsp);
-    Result removeDSP(DSP dsp);
+    Result removeDSP(DSP dsp);  // mixer lock
     Result getNumDSPs(int* count) const;
     Result getDSP(int index, DSP* dsp) const;
 
@@ -251,6 +271,7 @@ public:
     explicit operator bool() const { return object_ != nullptr; }
 
     // Closes if needed and invalidates every handle created from this system.
+    // Waits as close() does.
     Result release();
 
     // Before init. Mixer rate 8000..192000 Hz; speaker mode Mono, Default, or
@@ -264,39 +285,49 @@ public:
     // the default when it changes), then the other devices in server order.
     // The list is read afresh by getNumDrivers; getDriverInfo uses that list.
     // Names are UTF-8, cut at a character boundary to fit nameLength bytes
-    // including the terminating zero.
+    // including the terminating zero. Server, for the audio server's output:
+    // getNumDrivers always, getDriverInfo when no list has been read.
     Result getNumDrivers(int* count);
     Result getDriverInfo(int id, char* name, int nameLength, DriverGuid* guid, int* systemRate,
                          SpeakerMode* speakerMode, int* speakerModeChannels);
     Result setDriver(int id);  // before init
     Result getDriver(int* id) const;
-    // Capture drivers (no monitors), the same order rules. systemRate and
-    // speakerModeChannels are the device's native rate and channel count.
+    // Capture drivers (no monitors), the same order rules and the same
+    // waiting. systemRate and speakerModeChannels are the device's native
+    // rate and channel count.
     Result getRecordNumDrivers(int* count, int* connected);
     Result getRecordDriverInfo(int id, char* name, int nameLength, DriverGuid* guid,
                                int* systemRate, SpeakerMode* speakerMode,
                                int* speakerModeChannels, DriverState* state);
 
     // maxChannels 1..kMaxChannels. extraDriverData: the output path (const
-    // char*, UTF-8) for the WAV writer; ignored otherwise.
+    // char*, UTF-8) for the WAV writer; ignored otherwise. Server, for the
+    // audio server's output (the driver list, then the playback stream).
     Result init(int maxChannels, InitFlags flags, void* extraDriverData);
     // Stops the mixer, recordings and channels; completes the WAV file.
     // Sounds, units and the master group stay valid; init may be called again.
+    // Joins the mixer thread (its block in hand and that block's write, up to
+    // a block's length) and every capture thread; mixer lock.
     Result close();
-    // Reports deferred failures; with a non-real-time output, renders one block.
+    // Reports deferred failures; with a non-real-time output, renders one
+    // block on the calling thread (taking the mixer lock itself). The audio
+    // server's output reopens a failed playback stream here, at most once a
+    // second: server.
     Result update();
 
     // From a file (mode kModeDefault or kLoopNormal; WAV and the other formats
     // libsndfile reads), or a silent user sound (kOpenUser with info).
     Result createSound(const char* nameOrData, Mode mode, const CreateSoundInfo* info,
                        Sound* sound);
-    // group: null handle = master group.
+    // group: null handle = master group. Mixer lock.
     Result playSound(Sound sound, ChannelGroup group, bool paused, Channel* channel);
     Result getMasterChannelGroup(ChannelGroup* group);
 
     // Capture from a record driver into a PCM16 sound of the same or another
     // format (the server converts). With loop the writing wraps round the
     // sound; without, recording stops at its end. Positions in samples.
+    // recordStart stops a recording from the same driver first (joins) and
+    // opens the capture stream (server); recordStop joins its capture thread.
     Result recordStart(int id, Sound sound, bool loop);
     Result recordStop(int id);
     Result isRecording(int id, bool* recording) const;
@@ -306,7 +337,8 @@ public:
     Result createDSPByType(DspType type, DSP* dsp);
 
     // Instance 0 only. The reverb runs after the master chain and adds its wet
-    // signal to the dry one; a wet level of -80 dB switches it off.
+    // signal to the dry one; a wet level of -80 dB switches it off. Mixer
+    // lock when it switches the reverb on (the room starts empty).
     Result setReverbProperties(int instance, const ReverbProperties* properties);
     Result getReverbProperties(int instance, ReverbProperties* properties) const;
 

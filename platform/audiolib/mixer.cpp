@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/audiolib/internal.h"
+#include "platform/base/pcm16.h"
 
 namespace parlune::audiolib::detail {
 
@@ -13,14 +14,8 @@ namespace {
 // the reported and the audible position, short.
 constexpr size_t kFeedFrames = 256;
 
-float toFloat(int16_t value) { return static_cast<float>(value) * (1.0f / 32768.0f); }
-
-int16_t toPcm16(float value) {
-    float scaled = std::nearbyint(value * 32768.0f);
-    if (!(scaled > -32768.0f)) return -32768;  // NaN lands here too
-    if (scaled > 32767.0f) return 32767;
-    return static_cast<int16_t>(scaled);
-}
+using base::fromPcm16;
+using base::toPcm16;
 }  // namespace
 
 void SoundObject::readMono(uint64_t frame, size_t count, float* out) const {
@@ -30,7 +25,7 @@ void SoundObject::readMono(uint64_t frame, size_t count, float* out) const {
         for (size_t i = 0; i < count; ++i) {
             float sum = 0;
             for (int c = 0; c < channels; ++c)
-                sum += toFloat(base[i * channels + c].load(std::memory_order_relaxed));
+                sum += fromPcm16(base[i * channels + c].load(std::memory_order_relaxed));
             out[i] = channels == 1 ? sum : sum * scale;
         }
     } else {

@@ -2,9 +2,8 @@
 // caller's thread, into a 16-bit mono WAV file or nowhere.
 #include <sndfile.h>
 
-#include <cmath>
-
 #include "platform/audiolib/internal.h"
+#include "platform/base/pcm16.h"
 
 namespace parlune::audiolib::detail {
 
@@ -20,12 +19,7 @@ public:
     Result update() override {
         mixer_->renderBlock(block_.data());
         if (!file_) return Result::Ok;
-        // Symmetric scaling (x 32768), so 16-bit input comes back bit for bit.
-        for (int i = 0; i < kMixerBlockFrames; ++i) {
-            float scaled = std::nearbyint(block_[i] * 32768.0f);
-            pcm_[i] = !(scaled > -32768.0f) ? -32768 : scaled > 32767.0f ? 32767
-                                                     : static_cast<short>(scaled);
-        }
+        for (int i = 0; i < kMixerBlockFrames; ++i) pcm_[i] = base::toPcm16(block_[i]);
         if (sf_writef_short(file_, pcm_.data(), kMixerBlockFrames) != kMixerBlockFrames)
             return Result::FileWrite;
         return Result::Ok;

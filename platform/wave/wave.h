@@ -8,6 +8,14 @@
 // on a lock a caller holds for long.
 //
 // Thread contract: any call from any thread, except that nothing may use a handle while it is being closed.
+// What the calls wait for: the device counts, and caps or open when no list
+// has been taken yet, ask the audio server (2 s when it does not answer);
+// open also connects its stream (3 s for each step). Stop and reset wait for
+// the I/O thread to let go of the header in hand, which it does between
+// chunks of 256 frames (a few ms), and close joins the I/O thread, which may
+// be reading a 5 ms piece it discards: a stalled stream holds each of them
+// until its stall timeout (3 s) fails the stream. The other calls take the
+// device's lock only for a queue edit.
 #pragma once
 
 #include <cstddef>
@@ -108,10 +116,13 @@ Result inPrepareHeader(InHandle handle, Header* header);
 Result inUnprepareHeader(InHandle handle, Header* header);
 Result inAddBuffer(InHandle handle, Header* header);
 Result inStart(InHandle handle);
+// Waits for the chunk in hand (up to the stall timeout on a stalled stream).
 Result inStop(InHandle handle);
-// Stops capture and hands every queued header back as done, in order.
+// Stops capture and hands every queued header back as done, in order. Waits
+// for the chunk in hand, as inStop does.
 Result inReset(InHandle handle);
-// kStillPlaying while headers are queued.
+// kStillPlaying (at once) while headers are queued; otherwise joins the I/O
+// thread.
 Result inClose(InHandle handle);
 Result inGetErrorText(Result error, char* text, size_t size);
 
@@ -123,7 +134,10 @@ Result outPrepareHeader(OutHandle handle, Header* header);
 Result outUnprepareHeader(OutHandle handle, Header* header);
 // Queues a header; playback starts with the first one.
 Result outWrite(OutHandle handle, Header* header);
+// Waits for the chunk in hand as inReset does, then hands every queued header
+// back as done, in order.
 Result outReset(OutHandle handle);
+// As inClose; a playback I/O thread without headers leaves at once.
 Result outClose(OutHandle handle);
 Result outGetErrorText(Result error, char* text, size_t size);
 

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/base/pcm16.h"
 #include "platform/pulse/pulse_client.h"
 #include "platform/wave/wave.h"
 #include "platform/wave/worker_thread.h"
@@ -118,8 +119,7 @@ Header* popHead(DeviceBase& d) {
 
 void toSamples(const float* in, size_t count, char* out) {
     for (size_t i = 0; i < count; ++i) {
-        const float scaled = std::nearbyint(in[i] * 32768.0f);
-        const int16_t v = static_cast<int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
+        const int16_t v = base::toPcm16(in[i]);
         std::memcpy(out + 2 * i, &v, 2);
     }
 }
@@ -128,7 +128,7 @@ void toFloats(const char* in, size_t count, float* out) {
     for (size_t i = 0; i < count; ++i) {
         int16_t v;
         std::memcpy(&v, in + 2 * i, 2);
-        out[i] = static_cast<float>(v) / 32768.0f;
+        out[i] = base::fromPcm16(v);
     }
 }
 

@@ -15,7 +15,7 @@
 namespace parlune::voice {
 namespace {
 
-constexpr int kBlock = kCartoonBlock;
+constexpr int kBlock = kBlockLength;
 constexpr int kRate = 16000;
 
 std::vector<float> hannWindow() {

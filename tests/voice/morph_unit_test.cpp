@@ -18,7 +18,7 @@ using test::medianF0;
 using test::rms;
 using test::voicedSignal;
 
-constexpr int kBlock = kMorphBlockLength;
+constexpr int kBlock = kBlockLength;
 
 MorphParams human(float pitch, float formant) { return {false, pitch, formant, 1}; }
 MorphParams cartoon(float pitch, float formant) { return {true, pitch, formant, 1}; }

@@ -1,10 +1,13 @@
 // The mixer: chain order, one callback per block, bypass, the WAV writer's
-// block count, sample-exact rendering at the mixer rate, and resampling of
+// block count and its treatment of NaN and values beyond full scale,
+// sample-exact rendering at the mixer rate, and resampling of
 // other rates and channel counts to the right pitch.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <limits>
 #include <vector>
 
 #include "platform/audiolib/audiolib.h"
@@ -131,6 +134,38 @@ TEST(Mixer, WavWriterRendersOneBlockPerUpdateSampleExact) {
         for (size_t i = 0; i < written.size(); ++i)
             ASSERT_EQ(written[i], source[i]) << "sample " << i << " after " << updates << " updates";
     }
+}
+
+// What a unit hands the WAV writer beyond full scale, or not a number at all.
+constexpr float kOddSamples[] = {std::numeric_limits<float>::quiet_NaN(),
+                                 std::numeric_limits<float>::infinity(),
+                                 -std::numeric_limits<float>::infinity(),
+                                 2.0f, -2.0f, 1.0f, -1.0f, 0.5f};
+constexpr short kOddSamplesWritten[] = {0, 32767, -32768, 32767, -32768, 32767, -32768, 16384};
+
+Result oddRead(al::DspState*, float*, float* out, unsigned length, int, int*) {
+    for (unsigned i = 0; i < length; ++i) out[i] = kOddSamples[i % std::size(kOddSamples)];
+    return Result::Ok;
+}
+
+TEST(Mixer, WavWriterWritesSilenceForNaNAndClampsBeyondFullScale) {
+    ScratchDir dir;
+    ASSERT_TRUE(writePcm16(dir.file("source.wav"), std::vector<short>(16000, 0), 16000, 1));
+    renderFile(dir, dir.file("source.wav"), 2, [](al::System& system, al::Channel&) {
+        al::DspDescription description;
+        std::strcpy(description.name, "odd");
+        description.numInputBuffers = description.numOutputBuffers = 1;
+        description.read = oddRead;
+        al::DSP dsp;
+        system.createDSP(&description, &dsp);
+        al::ChannelGroup master;
+        system.getMasterChannelGroup(&master);
+        master.addDSP(0, dsp);
+    });
+    std::vector<short> written = readPcm16(dir.file("render-out.wav"));
+    ASSERT_EQ(written.size(), 2u * 1024);
+    for (size_t i = 0; i < written.size(); ++i)
+        ASSERT_EQ(written[i], kOddSamplesWritten[i % std::size(kOddSamplesWritten)]) << "sample " << i;
 }
 
 TEST(Mixer, BypassedUnitsAndTheOffReverbLeaveTheSignalUntouched) {
