@@ -158,12 +158,18 @@ TEST_F(RecordingRunsTest, PlaybackBehindALiveRunThatDoesNotEndUsesAVoiceStateOfI
     ip::clearPlayed();
 
     const std::thread::id playThread = std::this_thread::get_id();
-    std::atomic<bool> held{false};
+    std::atomic<bool> held{false}, playing{false};
     int livePauses = 0;  // counted on the live run's thread
     onPause = [&](const Pause& pause, size_t) {
-        if (pause.thread != playThread && ++livePauses == 5) {
+        if (pause.thread == playThread) {
+            playing = true;
+        } else if (++livePauses == 5) {
+            // The live run keeps its audio until playback has begun (a real-time
+            // guard ends the hold should playback wait for it after all).
             held = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // past runPlay's wait
+            const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!playing && std::chrono::steady_clock::now() < guard)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     };
     const size_t pausesBefore = pauses().size();
