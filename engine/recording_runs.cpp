@@ -88,15 +88,21 @@ void runPlay() {
     }
     // Playback and the live chain share one morph state, which only one mixer
     // may run at a time: playback waits for the stopped live run to release it.
-    if (!waitForLiveChainIdle(kLiveChainReleaseWaitMs))
-        qDebug() << "runPlay: the live chain is still running; playback shares its voice state";
+    // A live run that keeps it longer (a pass stuck on a stalled server) keeps
+    // it to itself, and playback morphs on a private state from the initial
+    // one: playback starts within the second instead of waiting behind a live
+    // run that may never end, and loses only the voice history of the run.
+    const bool liveChainIdle = waitForLiveChainIdle(kLiveChainReleaseWaitMs);
+    if (!liveChainIdle)
+        qDebug() << "runPlay: the live chain is still running; playback uses a voice state of its own";
     system.init(32, al::kInitNormal, nullptr);
 
     al::Sound sound;
     system.createSound(source.constData(), al::kLoopNormal, nullptr, &sound);
     const unsigned passes = lengthMs(sound) / kPlayPassDivisorMs;
 
-    EffectsChain chain = buildEffectsChain(system, MorphState::Shared);
+    EffectsChain chain =
+        buildEffectsChain(system, liveChainIdle ? MorphState::Shared : MorphState::FreshPrivate);
     chain.morph.setBypass(false);
     applyEffectFlags(chain, readEffectFlags());
 

@@ -10,7 +10,7 @@
 
 #include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
-#include "tests/companions/run_program.h"
+#include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;

@@ -5,6 +5,7 @@
 #include "engine/engine.h"
 #include "platform/audiolib/inprocess.h"
 #include "platform/pulse/pulse_client.h"
+#include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
 #include <QtConcurrent>
@@ -162,7 +163,9 @@ TEST_F(LiveChainPulseTest, CaptureStallDoesNotCostTheLatency) {
     std::this_thread::sleep_for(7s);
     // Half a second without capture: playback runs on over the ring and
     // overtakes the recording.
-    ASSERT_EQ(std::system("pactl suspend-source mic 1 && sleep 0.5 && pactl suspend-source mic 0"), 0);
+    ASSERT_EQ(test::runProgram({"pactl", "suspend-source", "mic", "1"}).exitCode, 0);
+    std::this_thread::sleep_for(500ms);
+    ASSERT_EQ(test::runProgram({"pactl", "suspend-source", "mic", "0"}).exitCode, 0);
     // The smoothing restarts after the overtake and needs about 33 passes to
     // follow the distance again; before the fix it stayed out for over 10 s.
     std::this_thread::sleep_for(3000ms);

@@ -143,6 +143,55 @@ TEST_F(RecordingRunsTest, PlaybackWaitsForTheStoppedLiveChainToReleaseTheVoiceSt
     for (const Pause& pause : playPasses) EXPECT_EQ(pause.status.activeRuns, 0);
 }
 
+// A live run that holds the shared morph state past the bounded wait keeps it:
+// playback then morphs on a state of its own, from the initial one, so what it
+// plays is the morph of the recording from a fresh state even though the
+// shared state carries the history of an earlier playback.
+TEST_F(RecordingRunsTest, PlaybackBehindALiveRunThatDoesNotEndUsesAVoiceStateOfItsOwn) {
+    ip::configure({{"Speaker", 48000, 2}, {"Headphones", 16000, 1}}, {captureDevice("Microphone", 48000, 1)});
+    writeRecording16k(1000);
+    store().set(app::prop::isCartoonMorph, false);
+    store().set(app::prop::pitch, 1.3);
+    store().set(app::prop::formant, 1.1);
+    store().set(app::prop::speakerPlayDevice, QStringLiteral("Headphones"));
+    runPlay();  // leaves its voice history in the shared state
+    ip::clearPlayed();
+
+    const std::thread::id playThread = std::this_thread::get_id();
+    std::atomic<bool> held{false}, playing{false};
+    int livePauses = 0;  // counted on the live run's thread
+    onPause = [&](const Pause& pause, size_t) {
+        if (pause.thread == playThread) {
+            playing = true;
+        } else if (++livePauses == 5) {
+            // The live run keeps its audio until playback has begun (a real-time
+            // guard ends the hold should playback wait for it after all).
+            held = true;
+            const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!playing && std::chrono::steady_clock::now() < guard)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    };
+    const size_t pausesBefore = pauses().size();
+    startLive();
+    ASSERT_TRUE(waitFor([&](const LiveChainStatus&) { return held.load(); }));
+    store().set(app::prop::isRunning, false);
+    runPlay();
+    EXPECT_EQ(countLog("runPlay: the live chain is still running; playback uses a voice state of its own"), 1);
+    const std::vector<Pause> all = pauses();
+    const auto firstPlayPass = std::find_if(all.begin() + pausesBefore, all.end(),
+                                            [&](const Pause& p) { return p.thread == playThread; });
+    ASSERT_NE(firstPlayPass, all.end());
+    EXPECT_EQ(firstPlayPass->status.activeRuns, 1) << "playback began while the live run held its audio";
+
+    const test::Wav input = test::readWav(stdPath("recorded16khz.wav"));
+    const std::vector<float> expected = voice::morphSignal(input.samples, {false, 1.3f, 1.1f, 1});
+    const std::vector<float> played = ip::played("Headphones");
+    const size_t wholeBlocks = 15 * 1024;
+    ASSERT_GE(played.size(), wholeBlocks);
+    for (size_t i = 0; i < wholeBlocks; ++i) ASSERT_NEAR(played[i], expected[i], 1e-5) << i;
+}
+
 TEST_F(RecordingRunsTest, ExportLeavesTheLiveChainRunning) {
     writeRecording16k(2000);
     startLive();

@@ -3,26 +3,18 @@
 // last partial block, so its file is as long as the recording.
 #include "engine_test_fixture.h"
 
+#include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <sys/wait.h>
-
 namespace parlune::engine::testing {
 namespace {
 
-
-int render(const std::string& args) {
-    const std::string command = std::string(PARLUNE_BIN_DIR) + "/parlune-render " + args + " >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 struct RenderCase {
     int rate, channels;
-    const char* options;
+    std::vector<std::string> options;
     bool cartoon;
     double pitch, formant;
     app::Key<bool> bypassedOff;  // the effect flag the options switch on
@@ -32,11 +24,13 @@ TEST_F(EngineTest, RendererWritesWhatTheWindowExports) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     const RenderCase cases[] = {
-        {16000, 1, "--mode human --pitch 1.3 --formant 1.1 --echo", false, 1.3, 1.1, app::prop::isDspEchoBipassed},
-        {44100, 2, "--mode cartoon --pitch 0.8 --formant 2 --tremolo", true, 0.8, 2.0, app::prop::isDspTremoloBipassed},
+        {16000, 1, {"--mode", "human", "--pitch", "1.3", "--formant", "1.1", "--echo"}, false, 1.3, 1.1,
+         app::prop::isDspEchoBipassed},
+        {44100, 2, {"--mode", "cartoon", "--pitch", "0.8", "--formant", "2", "--tremolo"}, true, 0.8, 2.0,
+         app::prop::isDspTremoloBipassed},
     };
     for (const RenderCase& c : cases) {
-        SCOPED_TRACE(c.options);
+        SCOPED_TRACE(::testing::PrintToString(c.options));
         // The recording as the window holds it: raw, then converted if needed.
         const QString raw = folder.filePath("recorded.wav");
         const QString converted = folder.filePath("recorded16khz.wav");
@@ -57,7 +51,11 @@ TEST_F(EngineTest, RendererWritesWhatTheWindowExports) {
         runSave();
 
         const QString cli = folder.filePath("cli.wav");
-        ASSERT_EQ(render(std::string(c.options) + " " + raw.toStdString() + " " + cli.toStdString()), 0);
+        std::vector<std::string> render{test::binPath("parlune-render")};
+        render.insert(render.end(), c.options.begin(), c.options.end());
+        render.insert(render.end(), {raw.toStdString(), cli.toStdString()});
+        const test::ProgramResult rendered = test::runProgram(render);
+        ASSERT_EQ(rendered.exitCode, 0) << rendered.output;
         const test::Wav fromWindow = test::readWav(folder.filePath("window.wav").toStdString());
         const test::Wav fromCli = test::readWav(cli.toStdString());
         ASSERT_GT(fromWindow.samples.size(), 16000u);

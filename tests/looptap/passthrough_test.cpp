@@ -1,13 +1,12 @@
 // Looptap on the private audio server, through its two exports: sound played
-// into the virtual device arrives on the speaker named in config.ini, starts
-// and stops repeat cleanly, and the pass-through latency is measured.
+// into the virtual device arrives on the speaker named in config.ini, and
+// starts and stops repeat cleanly. Its latency is measured by parlune-latency
+// (tests/tools/latency_tool_test.cpp).
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -76,12 +75,6 @@ std::vector<float> fadedTone(double seconds, double hz) {
         tone[tone.size() - 1 - i] *= static_cast<float>(i) / fade;
     }
     return tone;
-}
-
-long onset(const std::vector<float>& x, float threshold) {
-    for (size_t i = 0; i < x.size(); ++i)
-        if (std::fabs(x[i]) > threshold) return static_cast<long>(i);
-    return -1;
 }
 
 class LooptapOnServer : public ::testing::Test {
@@ -216,35 +209,4 @@ TEST_F(LooptapOnServer, WithoutTheVirtualDeviceTheProcessEndsWithExitCodeOne) {
             GTEST_SKIP() << "another capture device carries the product name: " << source.description;
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(StartPlaying(), ::testing::ExitedWithCode(1), "");
-}
-
-// Prints the delay from the virtual device to the speaker: a short burst is
-// recorded on both monitors at once and the onsets compared. Looptap's own
-// share is six 512-frame buffers on each side plus the ring's fill.
-TEST_F(LooptapOnServer, PassThroughLatencyIsPrinted) {
-    writeConfig("Speaker");
-    StartPlaying();
-    ASSERT_TRUE(waitUntilPassing("speaker.monitor"));
-    std::vector<float> burst(kRate, 0.0f);
-    const auto click = parlune::test::sine(kRate / 200, 1000.0, kRate, 0.8);
-    std::copy(click.begin(), click.end(), burst.begin() + kRate * 3 / 10);
-
-    std::vector<double> latenciesMs;
-    for (int run = 0; run < 7; ++run) {
-        const auto recorded =
-            playAndRecord("parlune_01", burst, {"parlune_01.monitor", "speaker.monitor"}, 1.2);
-        ASSERT_EQ(recorded.size(), 2u);
-        const long sent = onset(recorded[0], 0.2f), heard = onset(recorded[1], 0.2f);
-        ASSERT_GE(sent, 0) << "run " << run;
-        ASSERT_GT(heard, sent) << "run " << run;
-        latenciesMs.push_back(1000.0 * (heard - sent) / kRate);
-        std::printf("pass-through latency run %d: %.1f ms\n", run, latenciesMs.back());
-    }
-    std::sort(latenciesMs.begin(), latenciesMs.end());
-    const double bufferMs = 1000.0 * 512 / 44100;
-    std::printf("pass-through latency: median %.1f ms, min %.1f ms, max %.1f ms over %zu runs\n",
-                latenciesMs[latenciesMs.size() / 2], latenciesMs.front(), latenciesMs.back(),
-                latenciesMs.size());
-    std::printf("budget at 44.1 kHz: buffer %.1f ms, six per side %.1f ms, ring of twelve %.1f ms\n",
-                bufferMs, 6 * bufferMs, 12 * bufferMs);
 }

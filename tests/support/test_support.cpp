@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include "tests/support/run_program.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -219,6 +221,6 @@ bool pulseRequired() {
     return v && std::string(v) == "1";
 }
 
-bool pulseAvailable() { return std::system("pactl info >/dev/null 2>&1") == 0; }
+bool pulseAvailable() { return runProgram({"pactl", "info"}, {}, 10000).exitCode == 0; }
 
 }  // namespace parlune::test

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <vector>
 
+#include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 #include "voice/morph_unit.h"
 
@@ -12,11 +12,9 @@ namespace {
 
 using parlune::test::readWav;
 
-const std::string kRender = std::string(PARLUNE_BIN_DIR) + "/parlune-render";
-
-int run(const std::string& args) {
-    const int status = std::system((kRender + " " + args + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int run(std::vector<std::string> args) {
+    args.insert(args.begin(), parlune::test::binPath("parlune-render"));
+    return parlune::test::runProgram(args).exitCode;
 }
 
 std::string tempPath(const std::string& name) {
@@ -25,7 +23,7 @@ std::string tempPath(const std::string& name) {
 
 TEST(Render, PresetRendersTheSpeechSampleAsTheMorphUnitWould) {
     const std::string out = tempPath("robot.wav");
-    ASSERT_EQ(run("--preset robot " + parlune::test::speechSamplePath() + " " + out), 0);
+    ASSERT_EQ(run({"--preset", "robot", parlune::test::speechSamplePath(), out}), 0);
     const auto input = readWav(parlune::test::speechSamplePath());
     const auto output = readWav(out);
     ASSERT_EQ(output.rate, 16000);
@@ -46,7 +44,7 @@ TEST(Render, OtherRatesAndChannelsAreConvertedTo16kMono) {
     for (float v : tone) stereo.insert(stereo.end(), {v, v});
     ASSERT_TRUE(parlune::test::writeWav(in, stereo, 44100, 2));
     const std::string out = tempPath("stereo44_out.wav");
-    ASSERT_EQ(run("--mode human --pitch 1.2 --formant 1 " + in + " " + out), 0);
+    ASSERT_EQ(run({"--mode", "human", "--pitch", "1.2", "--formant", "1", in, out}), 0);
     const auto output = readWav(out);
     EXPECT_EQ(output.rate, 16000);
     EXPECT_EQ(output.channels, 1);
@@ -57,17 +55,24 @@ TEST(Render, OtherRatesAndChannelsAreConvertedTo16kMono) {
 TEST(Render, BadInputExitsWith2) {
     const std::string out = tempPath("never.wav");
     const std::string notWav = tempPath("not_a_wav.wav");
-    std::system(("echo hello > " + notWav).c_str());
+    std::ofstream(notWav) << "hello\n";
     const std::string speech = parlune::test::speechSamplePath();
-    for (const std::string& args :
-         {"/nonexistent/in.wav " + out, notWav + " " + out, "--preset nobody " + speech + " " + out,
-          "--mode robotic " + speech + " " + out, "--pitch abc " + speech + " " + out,
-          "--formant " + speech, "--frobnicate " + speech + " " + out, speech,
-          speech + " /nonexistent/dir/out.wav"}) {
-        SCOPED_TRACE(args);
+    const std::vector<std::vector<std::string>> badArguments = {
+        {"/nonexistent/in.wav", out},
+        {notWav, out},
+        {"--preset", "nobody", speech, out},
+        {"--mode", "robotic", speech, out},
+        {"--pitch", "abc", speech, out},
+        {"--formant", speech},
+        {"--frobnicate", speech, out},
+        {speech},
+        {speech, "/nonexistent/dir/out.wav"},
+    };
+    for (const auto& args : badArguments) {
+        SCOPED_TRACE(::testing::PrintToString(args));
         EXPECT_EQ(run(args), 2);
     }
-    EXPECT_EQ(run("--help"), 0);
+    EXPECT_EQ(run({"--help"}), 0);
 }
 
 }  // namespace

@@ -2,16 +2,16 @@
 // runs its own throw-away PulseAudio, so the suite's server is not touched.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "platform/pulse/pulse_client.h"
+#include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -28,47 +28,35 @@ public:
         chmod((dir_ + "/run").c_str(), 0700);
         const std::string socket = dir_ + "/run/native";
         const std::string protocol = "module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
-        std::vector<std::string> args = {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                                         "--use-pid-file=no", "--log-target=file:" + dir_ + "/log",
-                                         "-L", protocol, "-L", "module-null-sink sink_name=lost"};
-        std::vector<std::string> env = {"HOME=" + dir_, "XDG_RUNTIME_DIR=" + dir_ + "/run",
-                                        "XDG_CONFIG_HOME=" + dir_ + "/config",
-                                        "PATH=/usr/bin:/bin"};
-        std::vector<char*> argv, envp;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        if (posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0) pid_ = 0;
+        // Only these variables: the server reads no configuration of the user's.
+        server_ = std::make_unique<parlune::test::BackgroundProgram>(
+            std::vector<std::string>{"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                                     "--use-pid-file=no", "--log-target=file:" + dir_ + "/log", "-L",
+                                     protocol, "-L", "module-null-sink sink_name=lost"},
+            parlune::test::ProgramEnvironment{{"HOME=" + dir_, "XDG_RUNTIME_DIR=" + dir_ + "/run",
+                                               "XDG_CONFIG_HOME=" + dir_ + "/config", "PATH=/usr/bin:/bin"},
+                                              false});
         if (const char* old = std::getenv("PULSE_SERVER")) suiteServer_ = old;
         setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
-        for (int i = 0; i < 100 && pid_ && !pp::serverReachable(200); ++i)
+        for (int i = 0; i < 100 && server_->running() && !pp::serverReachable(200); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ~ThrowAwayServer() {
-        if (pid_) {
-            kill(pid_, SIGCONT);
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
+        server_.reset();  // killed even when stopped
         fs::remove_all(dir_);
         if (suiteServer_.empty())
             unsetenv("PULSE_SERVER");
         else
             setenv("PULSE_SERVER", suiteServer_.c_str(), 1);
     }
-    bool up() const { return pid_ && pp::serverReachable(500); }
-    void signal(int sig) { kill(pid_, sig); }
-    void kill9() {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = 0;
-    }
+    bool up() const { return server_->running() && pp::serverReachable(500); }
+    void signal(int sig) { server_->signal(sig); }
+    void kill9() { server_->kill(); }
 
 private:
     std::string dir_;
     std::string suiteServer_;
-    pid_t pid_ = 0;
+    std::unique_ptr<parlune::test::BackgroundProgram> server_;
 };
 
 }  // namespace

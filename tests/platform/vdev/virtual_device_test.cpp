@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "platform/pulse/pulse_client.h"
-#include "tests/companions/run_program.h"
+#include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
 namespace pp = parlune::pulse;

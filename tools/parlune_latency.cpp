@@ -1,0 +1,317 @@
+// parlune-latency: measures a path's latency on an audio server by the burst
+// method. Voiced bursts are played at once into the path's input; the input
+// sink's monitor (the reference) and the output's monitor are recorded from
+// the same server, and each burst's latency is the time between its onsets
+// in the two (tools/latency_onsets.h).
+//
+// Paths:
+//   live     the microphone's feed sink -> microphone -> live chain (run in
+//            this process) -> default sink
+//   looptap  the virtual device's sink parlune_01 -> Looptap -> the speaker
+//            Looptap plays on
+#include "platform/vdev/virtual_device.h"
+#include "engine/engine.h"
+#include "looptap/looptap.h"
+#include "platform/pulse/pulse_client.h"
+#include "tools/latency_onsets.h"
+#include "tools/live_chain_run.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace engine = parlune::engine;
+namespace pulse = parlune::pulse;
+namespace tools = parlune::tools;
+namespace fs = std::filesystem;
+
+constexpr uint32_t kRate = 48000;
+constexpr char kWavePlaybackStream[] = "Wave playback";  // Looptap's playback side
+
+struct Options {
+    std::string path = "live";
+    int bursts = 6;
+    double settleSeconds = -1;  // < 0: the path's default
+    std::string feedSink = "micsink";
+    std::string speaker;  // empty: Looptap's own configuration
+    tools::LiveChainOptions chain;
+};
+
+void printUsage(std::FILE* to) {
+    std::fprintf(to,
+                 "Usage: parlune-latency [options]\n"
+                 "Plays voiced bursts into a path's input, records the input's monitor and the\n"
+                 "output's monitor, and prints each burst's latency and the median.\n"
+                 "  --path P             live: microphone -> live chain -> default output (default)\n"
+                 "                       looptap: PARLUNE-01 -> Looptap -> speaker\n"
+                 "  --bursts N           bursts to play (default 6), one every 2 s\n"
+                 "  --settle S           seconds the path runs before the first burst\n"
+                 "                       (default 5 live, 3 looptap)\n"
+                 "  --feed SINK          live: the sink whose monitor the microphone records\n"
+                 "                       (default micsink)\n"
+                 "  --speaker NAME       looptap: the speaker name Looptap is given, in a data\n"
+                 "                       folder of its own (default: the user's config.ini)\n"
+                 "Live chain options (live path):\n"
+                 "%s"
+                 "  --help               this text\n"
+                 "Exit codes: 0 measured, 1 nothing measured or no audio server, 2 wrong usage.\n",
+                 tools::kLiveChainOptionsHelp);
+}
+
+// 1 to go on, 0 for --help, -1 on a wrong option.
+int parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const tools::OptionTaken taken = tools::takeLiveChainOption(argc, argv, i, o.chain);
+        if (taken == tools::OptionTaken::Bad) return -1;
+        if (taken == tools::OptionTaken::Yes) continue;
+        const std::string a = argv[i];
+        if (a == "--help") return 0;
+        if (i + 1 >= argc) return -1;
+        const char* v = argv[++i];
+        if (a == "--path") o.path = v;
+        else if (a == "--bursts") o.bursts = std::atoi(v);
+        else if (a == "--settle") o.settleSeconds = std::atof(v);
+        else if (a == "--feed") o.feedSink = v;
+        else if (a == "--speaker") o.speaker = v;
+        else return -1;
+    }
+    if (o.path != "live" && o.path != "looptap") return -1;
+    if (o.bursts < 1) return -1;
+    if (o.settleSeconds < 0) o.settleSeconds = o.path == "live" ? 5 : 3;
+    return 1;
+}
+
+double steadySeconds() {
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+// A record stream read on its own thread. Each read places the stream's
+// frames on the steady clock: the last frame read was captured the stream's
+// latency ago, so frame 0 was captured `latency + frames read / rate` ago;
+// the median over all reads is the recording's start.
+class Recorder {
+public:
+    explicit Recorder(const std::string& source) : source_(source) {
+        pulse::StreamLatency latency;
+        latency.targetMs = 10;
+        stream_ = pulse::Stream::open(pulse::StreamDirection::Record, source, kRate, 1, latency,
+                                      "parlune-latency: " + source);
+        if (stream_) thread_ = std::thread([this] { run(); });
+    }
+    ~Recorder() { stop(); }
+    bool ok() const { return stream_ != nullptr; }
+    const std::string& source() const { return source_; }
+
+    // Ends the recording; false when no read could be placed on the clock.
+    bool stop(tools::TimedRecording* recording = nullptr) {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (starts_.empty()) return false;
+        if (recording) {
+            std::nth_element(starts_.begin(), starts_.begin() + starts_.size() / 2, starts_.end());
+            recording->samples = samples_;
+            recording->rate = static_cast<int>(kRate);
+            recording->startSeconds = starts_[starts_.size() / 2];
+        }
+        return true;
+    }
+
+private:
+    void run() {
+        std::vector<float> chunk(kRate / 100);
+        while (!stop_ && stream_->read(chunk.data(), chunk.size())) {
+            samples_.insert(samples_.end(), chunk.begin(), chunk.end());
+            const double now = steadySeconds();
+            const int64_t latencyUs = stream_->latencyUs();
+            if (latencyUs >= 0) starts_.push_back(now - latencyUs / 1e6 - double(samples_.size()) / kRate);
+        }
+    }
+
+    std::string source_;
+    std::unique_ptr<pulse::Stream> stream_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::vector<float> samples_;
+    std::vector<double> starts_;
+};
+
+// Voiced burst: harmonics of 140 Hz with a falling spectrum, 300 ms, 5 ms
+// edges, so a morph has a voice to work on.
+std::vector<float> voicedBurst() {
+    const int length = kRate * 3 / 10;
+    const int edge = kRate / 200;
+    std::vector<float> burst(length);
+    for (int n = 0; n < length; ++n) {
+        double v = 0;
+        for (int h = 1; h <= 20; ++h) v += std::sin(2 * M_PI * 140.0 * h * n / kRate) / h;
+        const double ramp = std::min({1.0, double(n) / edge, double(length - 1 - n) / edge});
+        burst[n] = static_cast<float>(0.25 * v * ramp);
+    }
+    return burst;
+}
+
+// The whole signal: per burst 0.8 s of silence, the burst, 0.9 s of silence.
+std::vector<float> burstTrain(int bursts) {
+    const std::vector<float> burst = voicedBurst();
+    std::vector<float> train;
+    for (int k = 0; k < bursts; ++k) {
+        train.insert(train.end(), kRate * 8 / 10, 0.0f);
+        train.insert(train.end(), burst.begin(), burst.end());
+        train.insert(train.end(), kRate * 9 / 10, 0.0f);
+    }
+    return train;
+}
+
+// Plays the bursts into `inputSink` while recording its monitor and
+// `outputMonitor`; prints a line per burst and returns the figures.
+bool measure(const std::string& inputSink, const std::string& outputMonitor, int bursts,
+             std::vector<tools::BurstFigure>* figures) {
+    Recorder reference(inputSink + ".monitor"), output(outputMonitor);
+    auto feed = pulse::Stream::open(pulse::StreamDirection::Playback, inputSink, kRate, 1,
+                                    pulse::StreamLatency{20, 0}, "parlune-latency: bursts");
+    if (!reference.ok() || !output.ok() || !feed) {
+        std::fprintf(stderr, "parlune-latency: cannot open the streams (input %s, output %s)\n",
+                     inputSink.c_str(), outputMonitor.c_str());
+        return false;
+    }
+    const std::vector<float> train = burstTrain(bursts);
+    const bool played = feed->write(train.data(), train.size()) && feed->drain();
+    // The last burst's way through the path, at most the search window.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    tools::TimedRecording sent, heard;
+    const bool timed = reference.stop(&sent) && output.stop(&heard);
+    if (!played || !timed) {
+        std::fprintf(stderr, "parlune-latency: the %s failed\n", played ? "recording" : "playback");
+        return false;
+    }
+    *figures = tools::measureBursts(sent, heard);
+    for (size_t k = 0; k < figures->size(); ++k) {
+        const tools::BurstFigure& f = (*figures)[k];
+        if (f.found)
+            std::printf("burst %zu at %.2f s: %.1f ms\n", k + 1, f.sentSeconds - sent.startSeconds, f.latencyMs);
+        else
+            std::printf("burst %zu at %.2f s: not found\n", k + 1, f.sentSeconds - sent.startSeconds);
+    }
+    return true;
+}
+
+// The summary line the latency script reads; 0 when a burst was found.
+int summarise(const std::string& what, const std::vector<tools::BurstFigure>& figures) {
+    std::vector<double> found;
+    for (const auto& f : figures)
+        if (f.found) found.push_back(f.latencyMs);
+    if (found.empty()) {
+        std::printf("latency: %s, no burst found in the output\n", what.c_str());
+        return 1;
+    }
+    std::printf("latency: %s, bursts %zu/%zu, median %.1f ms, min %.1f ms, max %.1f ms\n", what.c_str(),
+                found.size(), figures.size(), tools::medianLatencyMs(figures),
+                *std::min_element(found.begin(), found.end()), *std::max_element(found.begin(), found.end()));
+    return 0;
+}
+
+void sleepSeconds(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+int measureLiveChain(const Options& o, const std::string& outputMonitor) {
+    tools::startLiveChain(o.chain);
+    sleepSeconds(o.settleSeconds);  // the smoothed latency settles first
+    std::vector<tools::BurstFigure> figures;
+    const bool measured = measure(o.feedSink, outputMonitor, o.bursts, &figures);
+    const engine::LiveChainStatus s = engine::liveChainStatus();
+    const bool stopped = tools::stopLiveChain(5000);
+    if (!measured) return 1;
+    const int result = summarise("path live, mode " + o.chain.mode, figures);
+    if (s.nativeRate > 0)
+        std::printf("of it the live chain's ring (smoothed): %.1f ms, target %.1f ms\n",
+                    s.actualLatency * 1000.0 / s.nativeRate, s.adjustedLatency * 1000.0 / s.nativeRate);
+    if (!stopped) std::fprintf(stderr, "parlune-latency: the live chain did not stop\n");
+    return stopped ? result : 1;
+}
+
+// The sink Looptap's playback side is connected to; empty when none shows
+// within two seconds.
+std::string looptapSpeaker(pulse::PulseClient& client) {
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        const auto streams = client.sinkInputs();
+        // The newest stream of that name is the one just started.
+        for (auto it = streams.rbegin(); it != streams.rend(); ++it) {
+            if (it->mediaName != kWavePlaybackStream) continue;
+            for (const auto& sink : client.sinks())
+                if (sink.index == it->deviceIndex) return sink.name;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return {};
+}
+
+int measureLooptap(const Options& o, pulse::PulseClient& client) {
+    const parlune::vdev::Outcome device = parlune::vdev::ensureVirtualDevice(client);
+    if (!device.ok) {
+        std::fprintf(stderr, "parlune-latency: %s\n", device.message.c_str());
+        return 1;
+    }
+    // A speaker given here goes into a data folder of this run's own, so the
+    // user's config.ini is never touched.
+    fs::path dataHome;
+    if (!o.speaker.empty()) {
+        char pattern[] = "/tmp/parlune-latency-XXXXXX";
+        if (!mkdtemp(pattern)) {
+            std::fprintf(stderr, "parlune-latency: cannot make a data folder\n");
+            return 1;
+        }
+        dataHome = pattern;
+        fs::create_directories(dataHome / "Parlune");
+        std::ofstream(dataHome / "Parlune" / "config.ini", std::ios::binary) << o.speaker;
+        setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+    }
+    StartPlaying();
+    const std::string speaker = looptapSpeaker(client);
+    int result = 1;
+    if (speaker.empty()) {
+        std::fprintf(stderr, "parlune-latency: Looptap plays on no speaker\n");
+    } else {
+        std::printf("Looptap plays on %s\n", speaker.c_str());
+        // A virtual device loaded a moment ago passes nothing for about two seconds.
+        sleepSeconds(o.settleSeconds);
+        std::vector<tools::BurstFigure> figures;
+        if (measure(parlune::vdev::kSinkName, speaker + ".monitor", o.bursts, &figures))
+            result = summarise("path looptap, speaker " + speaker, figures);
+    }
+    StopPlaying();
+    if (!dataHome.empty()) fs::remove_all(dataHome);
+    if (device.changed) parlune::vdev::removeVirtualDevice(client);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    Options o;
+    const int parsed = parse(argc, argv, o);
+    if (parsed <= 0) {
+        printUsage(parsed == 0 ? stdout : stderr);
+        return parsed == 0 ? 0 : 2;
+    }
+    pulse::PulseClient client("parlune-latency");
+    if (!client.connected()) {
+        std::fprintf(stderr, "parlune-latency: no audio server\n");
+        return 1;
+    }
+    if (o.path == "looptap") return measureLooptap(o, client);
+    return measureLiveChain(o, client.defaultSinkName() + ".monitor");
+}
