@@ -12,16 +12,15 @@
 namespace parlune::looptap {
 
 constexpr size_t kMaxLineChars = 99;
-constexpr size_t kNameChars = 31;
 
 // "$XDG_DATA_HOME/Parlune/" (else "$HOME/.local/share/Parlune/"); empty when
 // neither variable is set.
 std::string DataFolder();
 
 // First line of config.ini in the data folder, read a byte per character (at
-// most 99), one trailing line feed removed, cut to 31 bytes. Empty when the
-// folder cannot be had or the file cannot be opened. The folder is created
-// when it is missing.
+// most 99), one trailing line feed removed, cut to 31 bytes as the wave
+// devices' names are (wave::capsName). Empty when the folder cannot be had or
+// the file cannot be opened. The folder is created when it is missing.
 std::string ReadPlaybackDeviceName();
 
 // A device name as reported, or nullopt when its capabilities could not be read.

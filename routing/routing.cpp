@@ -13,6 +13,7 @@
 #include "looptap/config.h"
 #include "platform/endpoints/endpoints.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/wave/wave.h"
 
 #ifdef PARLUNE_HAVE_LOOPTAP
 #include "looptap/looptap.h"
@@ -65,7 +66,7 @@ bool captureSidePresent(endpoints::PulseEndpoints& endpoints) {
     if (!list) return false;
     for (const auto& e : *list)
         // Looptap sees each name cut to the 31 bytes its device list keeps.
-        if (looptap::IsCaptureCandidate(e.friendlyName.substr(0, looptap::kNameChars))) return true;
+        if (looptap::IsCaptureCandidate(wave::capsName(e.friendlyName))) return true;
     return false;
 }
 
