@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "platform/wave/wave.h"
+
 namespace parlune::looptap {
 namespace {
 
@@ -45,7 +47,7 @@ std::string ReadPlaybackDeviceName() {
         line.pop_back();
         if (!line.empty() && line.back() == '\r') line.pop_back();  // a line end written as CR LF
     }
-    return line.substr(0, kNameChars);
+    return wave::capsName(line);
 }
 
 int ChoosePlaybackDevice(const DeviceNames& names, const std::string& wanted, bool* firstStart) {

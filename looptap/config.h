@@ -12,10 +12,10 @@
 namespace parlune::looptap {
 
 constexpr size_t kMaxLineChars = 99;
-constexpr size_t kNameChars = 31;
 
-// First line of config.ini in the program's data folder (data::configIniPath), read a byte per character (at
-// most 99), one trailing line feed removed, cut to 31 bytes. Empty when the
+// First line of config.ini in the program's data folder (data::configIniPath),
+// read a byte per character (at most 99), one trailing line feed removed, cut
+// to 31 bytes as the wave devices' names are (wave::capsName). Empty when the
 // folder cannot be had or the file cannot be opened. The folder is created
 // when it is missing.
 std::string ReadPlaybackDeviceName();

@@ -12,6 +12,7 @@
 #include "platform/endpoints/endpoints.h"
 #include "platform/pulse/pulse_client.h"
 #include "platform/vdev/virtual_device.h"
+#include "platform/wave/wave.h"
 
 namespace parlune::routing {
 namespace {
@@ -53,7 +54,7 @@ bool captureSidePresent(endpoints::PulseEndpoints& endpoints) {
     if (!list) return false;
     for (const auto& e : *list)
         // Looptap sees each name cut to the 31 bytes its device list keeps.
-        if (screens::IsCaptureCandidate(e.friendlyName.substr(0, 31))) return true;
+        if (screens::IsCaptureCandidate(wave::capsName(e.friendlyName))) return true;
     return false;
 }
 

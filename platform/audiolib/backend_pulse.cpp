@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/audiolib/internal.h"
+#include "platform/pulse/device_directory.h"
 #include "platform/pulse/pulse_client.h"
 
 namespace parlune::audiolib::detail {
@@ -162,22 +163,22 @@ private:
     std::thread thread_;
 };
 
+// Lists come from the process's shared device directory, held as long as the
+// system is, so the systems of a process and the endpoints share one
+// connection.
 class PulseBackend final : public DeviceBackend {
 public:
     Result playbackDrivers(std::vector<DriverEntry>* out) override {
-        pulse::PulseClient client("Parlune", 2000);
-        if (!client.connected()) return Result::OutputInit;
-        collect(client.sinks(), client.defaultSinkName(), out);
+        const auto sinks = directory_->playbackDevices();
+        if (!sinks) return Result::OutputInit;
+        collect(*sinks, directory_->defaultPlaybackName(), out);
         return Result::Ok;
     }
 
     Result recordDrivers(std::vector<DriverEntry>* out) override {
-        pulse::PulseClient client("Parlune", 2000);
-        if (!client.connected()) return Result::OutputInit;
-        std::vector<pulse::DeviceInfo> sources;
-        for (auto& source : client.sources())
-            if (!source.isMonitor) sources.push_back(source);
-        collect(sources, client.defaultSourceName(), out);
+        const auto sources = directory_->captureDevices();
+        if (!sources) return Result::OutputInit;
+        collect(*sources, directory_->defaultCaptureName(), out);
         return Result::Ok;
     }
 
@@ -204,6 +205,8 @@ public:
     }
 
 private:
+    std::shared_ptr<pulse::DeviceDirectory> directory_ = pulse::DeviceDirectory::shared();
+
     // The default device first, then the others in server order.
     static void collect(const std::vector<pulse::DeviceInfo>& devices, const std::string& defaultName,
                         std::vector<DriverEntry>* out) {

@@ -1,42 +1,45 @@
 #include "platform/endpoints/endpoints.h"
 
-#include "platform/pulse/pulse_client.h"
+#include "platform/pulse/device_directory.h"
 
 namespace parlune::endpoints {
+namespace {
 
-PulseEndpoints::PulseEndpoints() : client_(new pulse::PulseClient("Parlune endpoints")) {}
+Endpoint endpoint(const pulse::DeviceInfo& source) {
+    return Endpoint{source.name, source.description, source.muted};
+}
+
+}  // namespace
+
+PulseEndpoints::PulseEndpoints() : directory_(pulse::DeviceDirectory::shared()) {}
 PulseEndpoints::~PulseEndpoints() = default;
 
-bool PulseEndpoints::available() const { return client_->connected(); }
+bool PulseEndpoints::available() const { return directory_->connected(); }
 
 std::optional<std::string> PulseEndpoints::defaultPlaybackName() {
-    if (!client_->connected()) return std::nullopt;
-    const std::string name = client_->defaultSinkName();
+    const std::string name = directory_->defaultPlaybackName();
     if (name.empty()) return std::nullopt;
-    for (const auto& sink : client_->sinks())
+    for (const auto& sink : directory_->playbackDevices().value_or(std::vector<pulse::DeviceInfo>{}))
         if (sink.name == name) return sink.description;
     return std::nullopt;
 }
 
 std::optional<std::vector<Endpoint>> PulseEndpoints::active() {
-    if (!client_->connected()) return std::nullopt;
+    const auto sources = directory_->captureDevices();
+    if (!sources) return std::nullopt;
     std::vector<Endpoint> out;
-    for (const auto& source : client_->sources())
-        if (!source.isMonitor) out.push_back(Endpoint{source.name, source.description, source.muted});
+    for (const auto& source : *sources) out.push_back(endpoint(source));
     return out;
 }
 
 std::optional<Endpoint> PulseEndpoints::defaultEndpoint() {
-    if (!client_->connected()) return std::nullopt;
-    const std::string name = client_->defaultSourceName();
-    for (const auto& source : client_->sources())
-        if (source.name == name && !source.isMonitor)
-            return Endpoint{source.name, source.description, source.muted};
+    const std::string name = directory_->defaultCaptureName();
+    if (name.empty()) return std::nullopt;
+    for (const auto& source : directory_->captureDevices().value_or(std::vector<pulse::DeviceInfo>{}))
+        if (source.name == name) return endpoint(source);
     return std::nullopt;
 }
 
-bool PulseEndpoints::setMute(const std::string& id, bool mute) {
-    return client_->setSourceMute(id, mute);
-}
+bool PulseEndpoints::setMute(const std::string& id, bool mute) { return directory_->setCaptureMute(id, mute); }
 
 }  // namespace parlune::endpoints

@@ -1,9 +1,10 @@
 // Playback and capture endpoints as the user sees them: friendly names, the
 // defaults, and the mute switch of a capture endpoint. A capture endpoint is a
-// source that is not the monitor of a sink.
+// capture device of the device directory (a source that is not the monitor of
+// a sink).
 //
-// Thread contract: one object per thread; calls block for at most the pulse
-// client's timeout.
+// Thread contract: one object per thread; calls block for at most the device
+// directory's timeout.
 #pragma once
 
 #include <memory>
@@ -12,7 +13,7 @@
 #include <vector>
 
 namespace parlune::pulse {
-class PulseClient;
+class DeviceDirectory;
 }
 
 namespace parlune::endpoints {
@@ -34,6 +35,8 @@ public:
     virtual bool setMute(const std::string& id, bool mute) = 0;
 };
 
+// On the process's shared device directory, so endpoint objects made while
+// another holder keeps it open share its connection.
 class PulseEndpoints : public CaptureEndpoints {
 public:
     PulseEndpoints();
@@ -48,7 +51,7 @@ public:
     bool setMute(const std::string& id, bool mute) override;
 
 private:
-    std::unique_ptr<pulse::PulseClient> client_;
+    std::shared_ptr<pulse::DeviceDirectory> directory_;
 };
 
 }  // namespace parlune::endpoints

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace parlune::pulse {
@@ -93,6 +94,10 @@ public:
     pa_threaded_mainloop* loop() const { return loop_; }
     pa_context* context() const { return context_; }
 
+    // Runs on the loop thread when the context fails or ends; set and cleared
+    // with the lock held.
+    std::function<void()> lostHook;
+
     struct Lock {
         explicit Lock(Connection& c) : loop(c.loop_) { pa_threaded_mainloop_lock(loop); }
         ~Lock() { pa_threaded_mainloop_unlock(loop); }
@@ -100,7 +105,13 @@ public:
     };
 
 private:
-    static void onContextState(pa_context*, void* self) { static_cast<Connection*>(self)->signal(); }
+    static void onContextState(pa_context* context, void* self) {
+        auto* connection = static_cast<Connection*>(self);
+        const pa_context_state_t state = pa_context_get_state(context);
+        if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && connection->lostHook)
+            connection->lostHook();
+        connection->signal();
+    }
 
     static void onHeartbeat(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* self) {
         timeval tv;
@@ -211,6 +222,21 @@ struct PulseClient::Impl {
     Connection connection;
     int timeoutMs = kDefaultTimeoutMs;
     bool opened = false;
+    std::function<void()> watcher;  // the loop thread's; set with the lock held
+
+    // Nothing may call back into a client that is going away.
+    ~Impl() {
+        if (!opened) return;
+        Connection::Lock lock(connection);
+        pa_context_set_subscribe_callback(connection.context(), nullptr, nullptr);
+        connection.lostHook = nullptr;
+        watcher = nullptr;
+    }
+
+    static void onSubscribe(pa_context*, pa_subscription_event_type_t, uint32_t, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        if (impl->watcher) impl->watcher();
+    }
 
     template <class T, class Start>
     std::vector<T> list(Start start) {
@@ -332,6 +358,23 @@ std::vector<StreamInfo> PulseClient::sourceOutputs() {
     pa_context* c = impl_->connection.context();
     return impl_->list<StreamInfo>(
         [&](auto* u) { return pa_context_get_source_output_info_list(c, onListEntry, u); });
+}
+
+bool PulseClient::watchDevices(std::function<void()> onEvent) {
+    Impl& impl = *impl_;
+    if (!impl.opened) return false;
+    pa_context* c = impl.connection.context();
+    const bool watching = static_cast<bool>(onEvent);
+    {
+        Connection::Lock lock(impl.connection);
+        impl.watcher = std::move(onEvent);
+        impl.connection.lostHook = watching ? std::function<void()>([&impl] { impl.watcher(); }) : nullptr;
+        pa_context_set_subscribe_callback(c, watching ? &Impl::onSubscribe : nullptr, &impl);
+    }
+    const auto mask = static_cast<pa_subscription_mask_t>(
+        watching ? PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER
+                 : PA_SUBSCRIPTION_MASK_NULL);
+    return impl.call([&](Result* r) { return pa_context_subscribe(c, mask, onSuccess, r); }).success != 0;
 }
 
 bool serverReachable(int timeoutMs) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +71,14 @@ public:
 
     std::vector<StreamInfo> sinkInputs();
     std::vector<StreamInfo> sourceOutputs();
+
+    // Calls onEvent on the client's event thread whenever a sink or source
+    // comes, goes or changes or the server's defaults change, and once when
+    // the connection is lost. Returns once the server has confirmed the
+    // subscription, so no later change is missed; false when it did not. One
+    // watcher per client; an empty function stops watching. onEvent runs
+    // with the client busy: it must return quickly and not call the client.
+    bool watchDevices(std::function<void()> onEvent);
 
 private:
     struct Impl;

@@ -82,7 +82,9 @@ struct OutCaps {
     uint16_t channels = 0;
 };
 // The first 31 bytes of a device description: the name the caps carry. Cut
-// byte-wise, so UTF-8 text may be cut inside a character.
+// byte-wise, so UTF-8 text may be cut inside a character. The one rule for
+// cutting a device name: whatever is compared with these names (Looptap's
+// configured speaker, routing's look for the capture side) is cut by it too.
 std::string capsName(const std::string& description);
 
 struct InDevice;
@@ -104,9 +106,9 @@ constexpr uint32_t kMsgInClose = 0x3BF;
 constexpr uint32_t kMsgInData = 0x3C0;
 constexpr uint32_t kMsgUser = 0x400;
 
-// Capture devices are the server's sources that are not monitors; playback
-// devices are its sinks; both in server order. The counts take a fresh look
-// at the server; caps and open use the list of the last count (taking one
+// Capture and playback devices are those of the process's device directory
+// (sources that are not monitors, and sinks), in server order. The counts take
+// a fresh look at the server; caps and open use the list of the last count (taking one
 // first if there was none), so indices stay those the caller counted.
 unsigned inGetNumDevs();
 Result inGetDevCaps(unsigned deviceId, InCaps* caps);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/base/pcm16.h"
+#include "platform/pulse/device_directory.h"
 #include "platform/pulse/pulse_client.h"
 #include "platform/wave/wave.h"
 #include "platform/wave/worker_thread.h"
@@ -61,15 +62,12 @@ bool captureListed = false, playbackListed = false;
 std::mutex liveMutex;
 std::set<const DeviceBase*> liveDevices;
 
+// Held only while counting: a stopped Looptap leaves no connection behind.
 void listDevices(bool capture) {
     std::vector<DeviceEntry> entries;
-    pulse::PulseClient client("Parlune wave", 2000);
-    if (client.connected()) {
-        for (const auto& info : capture ? client.sources() : client.sinks()) {
-            if (capture && info.isMonitor) continue;
-            entries.push_back({info.name, info.description, info.channels});
-        }
-    }
+    const auto directory = pulse::DeviceDirectory::shared();
+    if (const auto devices = capture ? directory->captureDevices() : directory->playbackDevices())
+        for (const auto& info : *devices) entries.push_back({info.name, info.description, info.channels});
     std::lock_guard<std::mutex> lock(directoryMutex);
     (capture ? captureDevices : playbackDevices) = std::move(entries);
     (capture ? captureListed : playbackListed) = true;

@@ -1,15 +1,20 @@
-// A stream must never hang when its server dies or stops answering. Each test
-// runs its own throw-away PulseAudio, so the suite's server is not touched.
+// A stream must never hang when its server dies or stops answering, and the
+// device directory must hear of the loss. Each test runs its own throw-away
+// PulseAudio, so the suite's server is not touched.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <thread>
 
+#include "platform/pulse/device_directory.h"
 #include "platform/pulse/pulse_client.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
@@ -101,4 +106,34 @@ TEST(PulseServerLoss, StreamsGiveUpOnAServerThatStopsAnswering) {
     EXPECT_TRUE(play->failed());
     EXPECT_TRUE(client.sinks().empty());  // the call times out instead of waiting
     server.signal(SIGCONT);
+}
+
+TEST(PulseServerLoss, DeviceDirectoryTellsOfTheLossAndConnectsAgain) {
+    PARLUNE_NEED_PULSE();
+    std::optional<ThrowAwayServer> server(std::in_place);
+    ASSERT_TRUE(server->up());
+    pp::DeviceDirectory directory("Parlune loss test", 500);
+    ASSERT_TRUE(directory.playbackDevices().has_value());
+    std::atomic<int> calls{0};
+    directory.addListener([&] { ++calls; });
+
+    const uint64_t beforeLoss = directory.generation();
+    server->kill9();
+    EXPECT_TRUE(directory.waitForChange(beforeLoss, 2000));  // told without being asked
+    EXPECT_GT(calls.load(), 0);
+    EXPECT_FALSE(directory.playbackDevices().has_value());
+    EXPECT_FALSE(directory.captureDevices().has_value());
+    EXPECT_EQ(directory.defaultPlaybackName(), "");
+    EXPECT_FALSE(directory.setCaptureMute("mic", true));
+    EXPECT_FALSE(directory.connected());
+
+    // The suite's server again: the next call connects to it, which counts as a change.
+    server.reset();
+    const uint64_t beforeReturn = directory.generation();
+    ASSERT_TRUE(directory.connected());
+    EXPECT_GT(directory.generation(), beforeReturn);
+    const auto playback = directory.playbackDevices();
+    ASSERT_TRUE(playback.has_value());
+    EXPECT_TRUE(std::any_of(playback->begin(), playback->end(),
+                            [](const pp::DeviceInfo& d) { return d.name == "speaker"; }));
 }
