@@ -31,8 +31,9 @@ void runUnit(benchmark::State& state, Unit& unit) {
         benchmark::ClobberMemory();
     }
     // Share of real time one block takes: seconds of work per second of audio.
-    state.counters["realtime_share"] = benchmark::Counter(
-        double(kBlock) / kRate, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["realtime_share"] =
+        benchmark::Counter(double(kBlock) / kRate, benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
 }
 
 void BM_Echo(benchmark::State& state) {

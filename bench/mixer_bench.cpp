@@ -29,7 +29,8 @@ std::string writeSource() {
     std::vector<float> frames(48000 * 2 * 2);
     for (size_t n = 0; n < frames.size() / 2; ++n) {
         double t = n / 48000.0, f0 = 140 + 30 * std::sin(2 * M_PI * 0.5 * t);
-        float v = static_cast<float>(0.3 * std::sin(2 * M_PI * f0 * t) + 0.1 * std::sin(2 * M_PI * 3 * f0 * t));
+        float v = static_cast<float>(0.3 * std::sin(2 * M_PI * f0 * t) +
+                                     0.1 * std::sin(2 * M_PI * 3 * f0 * t));
         frames[2 * n] = frames[2 * n + 1] = v;
     }
     SF_INFO info{};
@@ -78,9 +79,9 @@ void BM_MixerBlock(benchmark::State& state) {
         system.setReverbProperties(0, &al::fx::kReverbConcertHall);
     }
     for (auto _ : state) system.update();
-    state.counters["x_realtime"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * al::kMixerBlockFrames / 16000.0,
-                           benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * al::kMixerBlockFrames / 16000.0,
+        benchmark::Counter::kIsRate);
     system.release();
 }
 BENCHMARK(BM_MixerBlock)

@@ -43,7 +43,8 @@ void morphBlocks(benchmark::State& bench, const parlune::voice::MorphParams& par
     std::vector<float> out(kBlockLength);
     size_t at = 0;
     for (auto _ : bench) {
-        parlune::voice::processMorphBlock(in.data() + at, out.data(), kBlockLength, 1, params, *state);
+        parlune::voice::processMorphBlock(in.data() + at, out.data(), kBlockLength, 1, params,
+                                          *state);
         benchmark::DoNotOptimize(out.data());
         at = (at + kBlockLength) % in.size();
     }

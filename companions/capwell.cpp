@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/vdev/virtual_device.h"
 #include "platform/base/pcm16.h"
 #include "platform/base/spsc_ring.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/vdev/virtual_device.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "app/core/data_files.h"
 #include "app/core/playdev_file.h"
-#include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/vdev/virtual_device.h"
 
 namespace {
 
@@ -37,10 +37,12 @@ int setPlay(PulseClient& client, const std::string& iniPath) {
     const std::string current = client.defaultSinkName();
     if (current == vdev::kSinkName) {
         // Remembering the virtual device as "previous" would lose the real one.
-        if (playdev::readFile(iniPath)) return say(0, "PARLUNE-01 is already the default playback device");
+        if (playdev::readFile(iniPath))
+            return say(0, "PARLUNE-01 is already the default playback device");
         if (!playdev::writeFile(iniPath, {virtualSink->description, virtualSink->name}))
             return say(1, "could not write " + iniPath);
-        return say(0, "PARLUNE-01 is already the default playback device; no other device to remember");
+        return say(
+            0, "PARLUNE-01 is already the default playback device; no other device to remember");
     }
     const auto* previous = findSink(sinks, current);
     const playdev::Remembered remembered{previous ? previous->description : current, current};
@@ -49,7 +51,8 @@ int setPlay(PulseClient& client, const std::string& iniPath) {
         return say(1, "could not write " + iniPath + "; default left alone");
     if (!client.setDefaultSink(vdev::kSinkName))
         return say(1, "the audio server refused to change the default playback device");
-    return say(0, "PARLUNE-01 is now the default playback device (was " + remembered.friendlyName + ")");
+    return say(
+        0, "PARLUNE-01 is now the default playback device (was " + remembered.friendlyName + ")");
 }
 
 int restorePlay(PulseClient& client, const std::string& iniPath) {
@@ -74,7 +77,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string iniPath = parlune::data::playDevIniPath();
-    if (iniPath == "/PlayDev.ini") return say(1, "no per-user temporary folder (XDG_RUNTIME_DIR, HOME)");
+    if (iniPath == "/PlayDev.ini")
+        return say(1, "no per-user temporary folder (XDG_RUNTIME_DIR, HOME)");
     PulseClient client("swaplane");
     if (!client.connected()) return say(3, "the audio server is not reachable");
     return command == "setplay" ? setPlay(client, iniPath) : restorePlay(client, iniPath);

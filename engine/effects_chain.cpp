@@ -29,9 +29,11 @@ EffectsChain buildEffectsChain(al::System& system, MorphState state) {
     system.createDSPByType(al::DspType::Tremolo, &chain.tremolo);
     system.getMasterChannelGroup(&chain.master);
     // Each unit goes in at the head, so the last added processes last.
-    for (al::DSP* unit : {&chain.morph, &chain.echo, &chain.chorus, &chain.distortion, &chain.tremolo})
+    for (al::DSP* unit :
+         {&chain.morph, &chain.echo, &chain.chorus, &chain.distortion, &chain.tremolo})
         chain.master.addDSP(0, *unit);
-    for (al::DSP* unit : {&chain.morph, &chain.echo, &chain.chorus, &chain.distortion, &chain.tremolo})
+    for (al::DSP* unit :
+         {&chain.morph, &chain.echo, &chain.chorus, &chain.distortion, &chain.tremolo})
         unit->setBypass(true);
     return chain;
 }

@@ -15,9 +15,9 @@ namespace parlune::engine {
 
 // Which morph state a run's morph unit works on.
 enum class MorphState {
-    Shared,      // the process-wide state: live chain and playback
-    FreshPrivate // a private state from the initial one: exports, and playback
-                 // while a live run still holds the shared one
+    Shared,       // the process-wide state: live chain and playback
+    FreshPrivate  // a private state from the initial one: exports, and playback
+                  // while a live run still holds the shared one
 };
 
 struct EffectsChain {

@@ -40,18 +40,18 @@ QStringList playbackDriverNames();
 struct LiveChainStatus {
     enum class Phase { Idle, SettingUp, Filling, Playing, Ended };
     Phase phase = Phase::Idle;
-    uint64_t runs = 0;             // live-chain runs started so far
-    int activeRuns = 0;            // runs currently holding their audio
+    uint64_t runs = 0;   // live-chain runs started so far
+    int activeRuns = 0;  // runs currently holding their audio
     int32_t micDevice = 0;
     int32_t nativeRate = 0;
     int32_t nativeChannels = 0;
-    uint32_t desiredLatency = 0;   // samples at nativeRate
+    uint32_t desiredLatency = 0;  // samples at nativeRate
     uint32_t driftThreshold = 0;
     uint32_t adjustedLatency = 0;
-    uint32_t soundLength = 0;      // ring length in samples
+    uint32_t soundLength = 0;  // ring length in samples
     uint32_t samplesRecorded = 0;
-    float actualLatency = 0.0f;    // smoothed, samples
-    int32_t rate = 0;              // playback rate last set, Hz
+    float actualLatency = 0.0f;  // smoothed, samples
+    int32_t rate = 0;            // playback rate last set, Hz
     uint64_t passes = 0;
     uint64_t slowPasses = 0;       // passes that set the slowed rate
     uint64_t fastPasses = 0;       // passes that set the hastened rate

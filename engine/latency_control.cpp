@@ -35,7 +35,8 @@ int32_t LatencyControl::correct(uint32_t recordDelta, uint32_t playPos) {
         actualLatency_ = static_cast<float>(adjustedLatency_);
         return nativeRate_;
     }
-    actualLatency_ = 0.97f * actualLatency_ + 0.03f * static_cast<float>(static_cast<int32_t>(latency));
+    actualLatency_ =
+        0.97f * actualLatency_ + 0.03f * static_cast<float>(static_cast<int32_t>(latency));
 
     const float low = static_cast<float>(adjustedLatency_ - driftThreshold_);
     const float high = static_cast<float>(adjustedLatency_ + driftThreshold_);

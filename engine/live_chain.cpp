@@ -1,11 +1,11 @@
 // RunFmodFunction: the live chain from the selected microphone through the
 // morph and the effects to the default output, holding playback about 50 ms
 // behind the recording.
+#include "app/core/properties.h"
 #include "engine/effects_chain.h"
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
 #include "engine/latency_control.h"
-#include "app/core/properties.h"
 
 #include <QDebug>
 #include <QThread>
@@ -25,8 +25,8 @@ struct SharedStatus {
     std::atomic<int> phase{static_cast<int>(LiveChainStatus::Phase::Idle)};
     std::atomic<uint64_t> runs{0};
     std::atomic<int32_t> micDevice{0}, nativeRate{0}, nativeChannels{0}, rate{0};
-    std::atomic<uint32_t> desiredLatency{0}, driftThreshold{0}, adjustedLatency{0},
-        soundLength{0}, samplesRecorded{0};
+    std::atomic<uint32_t> desiredLatency{0}, driftThreshold{0}, adjustedLatency{0}, soundLength{0},
+        samplesRecorded{0};
     std::atomic<float> actualLatency{0.0f};
     std::atomic<uint64_t> passes{0}, slowPasses{0}, fastPasses{0}, underruns{0}, deviceUnderruns{0};
 } status;
@@ -60,8 +60,10 @@ void resetStatus(int micDevice) {
 void setSleepForTests(SleepFunction sleep) { sleepOverride = sleep; }
 
 void engineSleep(int milliseconds) {
-    if (SleepFunction sleep = sleepOverride.load()) sleep(milliseconds);
-    else QThread::msleep(static_cast<unsigned long>(milliseconds));
+    if (SleepFunction sleep = sleepOverride.load())
+        sleep(milliseconds);
+    else
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
 }
 
 RunGate& liveRunGate() {
@@ -123,8 +125,9 @@ void RunFmodFunction() {
         micDevice, nullptr, 0, nullptr, &nativeRate, nullptr, &nativeChannels, nullptr);
     if (driverResult != al::Result::Ok) {
         // Nothing will be captured; the run still loops until it is stopped.
-        qDebug().noquote() << QString("RunFmodFunction: record driver %1 is not available (%2); "
-                                      "no capture until the live chain is restarted")
+        qDebug().noquote() << QString(
+                                  "RunFmodFunction: record driver %1 is not available (%2); "
+                                  "no capture until the live chain is restarted")
                                   .arg(micDevice)
                                   .arg(al::resultString(driverResult));
     }

@@ -1,9 +1,9 @@
 // runConvert, runPlay and runSave: the recording turned into 16 kHz mono,
 // heard through the morph and the effects, and exported as a WAV file.
+#include "app/core/properties.h"
 #include "engine/effects_chain.h"
 #include "engine/engine.h"
 #include "engine/engine_internal.h"
-#include "app/core/properties.h"
 
 #include <QDebug>
 
@@ -13,7 +13,7 @@ namespace al = audiolib;
 
 namespace {
 
-constexpr int kMixerBlockMs = 64;     // 1024 frames at 16 kHz
+constexpr int kMixerBlockMs = 64;  // 1024 frames at 16 kHz
 constexpr int kPlayPassMs = 42;
 constexpr int kPlayPassDivisorMs = 36;  // playback lasts about 7/6 of the recording
 // The play button stops the live chain and starts playback at once; the live
@@ -94,7 +94,8 @@ void runPlay() {
     // run that may never end, and loses only the voice history of the run.
     const bool liveChainIdle = waitForLiveChainIdle(kLiveChainReleaseWaitMs);
     if (!liveChainIdle)
-        qDebug() << "runPlay: the live chain is still running; playback uses a voice state of its own";
+        qDebug()
+            << "runPlay: the live chain is still running; playback uses a voice state of its own";
     system.init(32, al::kInitNormal, nullptr);
 
     al::Sound sound;

@@ -22,7 +22,8 @@ void RunGate::leave() {
 
 bool RunGate::waitIdle(int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return active_ == 0; });
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return active_ == 0; });
 }
 
 int RunGate::activeRuns() const {

@@ -65,7 +65,8 @@ extern "C" void StartPlaying(void) {
     // With no speaker past the name screen the playback side stays closed
     // (its open reports the bad device) rather than playing into the
     // virtual device and feeding it back to itself.
-    thePipe->m_playbackDevice = ChoosePlaybackDevice(playbackDeviceNames(), playbackDeviceName, &firstStart);
+    thePipe->m_playbackDevice =
+        ChoosePlaybackDevice(playbackDeviceNames(), playbackDeviceName, &firstStart);
     thePipe->m_captureDevice = ChooseCaptureDevice(captureDeviceNames());
     if (thePipe->m_captureDevice < 0) _exit(1);
 

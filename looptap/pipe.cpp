@@ -31,7 +31,8 @@ void CPipe::ResetRing() {
     m_ring.reset();
     try {
         m_ring = std::make_unique<base::SpscRing<Block>>(
-            static_cast<size_t>(m_slotCount), Block{std::vector<char>(static_cast<size_t>(m_out.GetBufferBytes())), 0});
+            static_cast<size_t>(m_slotCount),
+            Block{std::vector<char>(static_cast<size_t>(m_out.GetBufferBytes())), 0});
     } catch (const std::bad_alloc&) {
         wave::messageBox("Out of memory!");
     }
@@ -64,7 +65,8 @@ int CPipe::OutputCallback(CBuffer* buffer, void* user) {
     auto* pipe = static_cast<CPipe*>(user);
     if (!pipe->m_running) return 0;
     if (!pipe->m_primed) {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFirstBlocksWaitMs);
+        const auto giveUp =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kFirstBlocksWaitMs);
         while (pipe->m_written < kBlocksBeforePlayback) {
             if (!pipe->m_running) return 0;
             if (std::chrono::steady_clock::now() >= giveUp) {

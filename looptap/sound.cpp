@@ -69,7 +69,8 @@ void CSoundBase::FreeBuffers() {
 // --- capture ---------------------------------------------------------------
 
 CSoundIn::CSoundIn() {
-    onMessage(wave::kMsgInData, [this](uintptr_t handle, uintptr_t header) { OnWIM_DATA(handle, header); });
+    onMessage(wave::kMsgInData,
+              [this](uintptr_t handle, uintptr_t header) { OnWIM_DATA(handle, header); });
     onMessage(kMsgEndThread, [this](uintptr_t, uintptr_t) { postQuitMessage(); });
     createThread();
 }
@@ -172,7 +173,8 @@ void CSoundIn::Stop() {
 // --- playback --------------------------------------------------------------
 
 CSoundOut::CSoundOut() {
-    onMessage(wave::kMsgOutDone, [this](uintptr_t handle, uintptr_t header) { OnWOM_DONE(handle, header); });
+    onMessage(wave::kMsgOutDone,
+              [this](uintptr_t handle, uintptr_t header) { OnWOM_DONE(handle, header); });
     onMessage(kMsgEndThread, [this](uintptr_t, uintptr_t) { postQuitMessage(); });
     createThread();
 }

@@ -34,7 +34,8 @@ public:
 constexpr uint32_t kMsgEndThread = wave::kMsgUser + 110;
 constexpr int kQueuedBuffers = 6;
 
-// Thread contract: format and buffer setters on the caller's thread before Start; running and queued are atomics.
+// Thread contract: format and buffer setters on the caller's thread before Start; running and
+// queued are atomics.
 class CSoundBase {
 public:
     using Callback = int (*)(CBuffer* buffer, void* user);
@@ -66,11 +67,11 @@ protected:
     wave::ThreadId m_threadId = 0;
 };
 
-// Thread contract: Start/Stop on the library caller's thread; OnWIM_DATA and the callback on its own worker thread.
-// Start opens the device, which asks the audio server (seconds when it does
-// not answer). Stop waits for the handler in hand, and for the device's reset
-// and close (a stalled stream holds each up to its 3 s timeout, see wave.h),
-// and sleeps 210 ms on top (200 after the reset, 10 after the close).
+// Thread contract: Start/Stop on the library caller's thread; OnWIM_DATA and the callback on its
+// own worker thread. Start opens the device, which asks the audio server (seconds when it does not
+// answer). Stop waits for the handler in hand, and for the device's reset and close (a stalled
+// stream holds each up to its 3 s timeout, see wave.h), and sleeps 210 ms on top (200 after the
+// reset, 10 after the close).
 class CSoundIn : public wave::WorkerThread, public CSoundBase {
 public:
     CSoundIn();
@@ -88,10 +89,9 @@ private:
     wave::InHandle m_handle = nullptr;
 };
 
-// Thread contract: Start/Stop on the library caller's thread; OnWOM_DONE and the callback on its own worker thread.
-// Start opens the device as CSoundIn's does and runs the callback for the
-// first six buffers on the caller's thread. Stop waits and sleeps as
-// CSoundIn's.
+// Thread contract: Start/Stop on the library caller's thread; OnWOM_DONE and the callback on its
+// own worker thread. Start opens the device as CSoundIn's does and runs the callback for the first
+// six buffers on the caller's thread. Stop waits and sleeps as CSoundIn's.
 class CSoundOut : public wave::WorkerThread, public CSoundBase {
 public:
     CSoundOut();

@@ -8,7 +8,9 @@
 namespace parlune::routing {
 namespace {
 
-bool carriesProductName(const std::string& name) { return name.find("Parlune") != std::string::npos; }
+bool carriesProductName(const std::string& name) {
+    return name.find("Parlune") != std::string::npos;
+}
 
 }  // namespace
 
@@ -36,8 +38,8 @@ void muteOtherMicrophones(const std::string& chosenName, endpoints::CaptureEndpo
     for (size_t i = 0; i < list->size(); ++i) {
         const auto& endpoint = (*list)[i];
         rememberDeviceName(endpoint.friendlyName);
-        const bool chosen = endpoint.friendlyName == chosenName &&
-                            (found < 2 || static_cast<long>(i) == keep);
+        const bool chosen =
+            endpoint.friendlyName == chosenName && (found < 2 || static_cast<long>(i) == keep);
         const bool spared = chosen || carriesProductName(endpoint.friendlyName);
         qDebug().nospace().noquote() << "i: " << i << (spared ? " UN-MUTE: " : " MUTE: ")
                                      << QString::fromStdString(endpoint.friendlyName);

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/core/properties.h"
 #include "app/core/device_screens.h"
+#include "app/core/properties.h"
 #include "platform/endpoints/endpoints.h"
 #include "platform/pulse/pulse_client.h"
 #include "platform/vdev/virtual_device.h"
@@ -34,9 +34,7 @@ std::function<void(const QString&)> fatalHandler = [](const QString& message) {
 
 void pause(unsigned long ms) { QThread::msleep(ms); }
 
-QString applicationPath() {
-    return app::properties().get(app::prop::applicationPath);
-}
+QString applicationPath() { return app::properties().get(app::prop::applicationPath); }
 
 // Runs the switcher with an argument list (no command interpreter, so any
 // path works); its result is not needed, as before.
@@ -77,7 +75,9 @@ void rememberDeviceName(const std::string& friendlyName) { lastDeviceName = frie
 
 void setPassThrough(PassThrough p) { passThrough = p; }
 void setRecorder(Recorder r) { recorder = r; }
-void setFatalHandler(std::function<void(const QString&)> handler) { fatalHandler = std::move(handler); }
+void setFatalHandler(std::function<void(const QString&)> handler) {
+    fatalHandler = std::move(handler);
+}
 
 bool ensureCaptureSide(std::string* why) {
     endpoints::PulseEndpoints endpoints;
@@ -164,7 +164,8 @@ void stopQuib() {
 
 void startRecordQuib() {
     qDebug("Start Record Quib");
-    const QByteArray file = (applicationPath() + QStringLiteral("/media/recorded.wav")).toLocal8Bit();
+    const QByteArray file =
+        (applicationPath() + QStringLiteral("/media/recorded.wav")).toLocal8Bit();
     if (recorder.setRecordedFilename) recorder.setRecordedFilename(file.constData());
     if (recorder.startRecord) recorder.startRecord();
     pause(kSettleMs);
@@ -189,8 +190,11 @@ bool startupCheck(bool playDevNamesVirtualDevice) {
 
 void openSoundControlPanel() {
     if (QProcess::startDetached(QStringLiteral("pavucontrol"), {})) return;
-    if (QProcess::startDetached(QStringLiteral("gnome-control-center"), {QStringLiteral("sound")})) return;
-    if (QProcess::startDetached(QStringLiteral("systemsettings"), {QStringLiteral("kcm_pulseaudio")})) return;
+    if (QProcess::startDetached(QStringLiteral("gnome-control-center"), {QStringLiteral("sound")}))
+        return;
+    if (QProcess::startDetached(QStringLiteral("systemsettings"),
+                                {QStringLiteral("kcm_pulseaudio")}))
+        return;
     qDebug("No sound settings program found (pavucontrol, gnome-control-center, systemsettings)");
 }
 

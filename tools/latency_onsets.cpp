@@ -52,8 +52,8 @@ std::vector<double> burstOnsetsMs(const std::vector<double>& env, const OnsetRul
     return onsets;
 }
 
-std::vector<BurstFigure> measureBursts(const TimedRecording& reference, const TimedRecording& output,
-                                       const OnsetRules& rules) {
+std::vector<BurstFigure> measureBursts(const TimedRecording& reference,
+                                       const TimedRecording& output, const OnsetRules& rules) {
     const std::vector<double> referenceEnv = envelope(reference.samples, reference.rate);
     const std::vector<double> outputEnv = envelope(output.samples, output.rate);
     std::vector<BurstFigure> figures;
@@ -67,9 +67,11 @@ std::vector<BurstFigure> measureBursts(const TimedRecording& reference, const Ti
         const double toPoint = sentInOutputMs + rules.latestMs - kWindowMs;
         if (toPoint > 0 && fromPoint < double(outputEnv.size())) {
             const size_t from = static_cast<size_t>(fromPoint);
-            const size_t to = std::min(outputEnv.size(), static_cast<size_t>(std::ceil(toPoint)) + 1);
+            const size_t to =
+                std::min(outputEnv.size(), static_cast<size_t>(std::ceil(toPoint)) + 1);
             const double peak = *std::max_element(outputEnv.begin() + from, outputEnv.begin() + to);
-            const double at = peak >= rules.floor ? firstRise(outputEnv, from, to, rules.threshold * peak) : -1;
+            const double at =
+                peak >= rules.floor ? firstRise(outputEnv, from, to, rules.threshold * peak) : -1;
             if (at >= 0) {
                 figure.found = true;
                 figure.latencyMs = at + kWindowMs - sentInOutputMs;

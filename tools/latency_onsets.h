@@ -22,11 +22,11 @@ struct TimedRecording {
 };
 
 struct OnsetRules {
-    double threshold = 0.25;     // share of the burst's peak an onset rises past
-    double minGapMs = 500;       // reference onsets closer than this belong to one burst
-    double earliestMs = -50;     // output onsets searched from this long before the reference's ...
-    double latestMs = 800;       // ... to this long after it
-    double floor = 0.01;         // an output whose envelope stays below this holds no burst
+    double threshold = 0.25;  // share of the burst's peak an onset rises past
+    double minGapMs = 500;    // reference onsets closer than this belong to one burst
+    double earliestMs = -50;  // output onsets searched from this long before the reference's ...
+    double latestMs = 800;    // ... to this long after it
+    double floor = 0.01;      // an output whose envelope stays below this holds no burst
 };
 
 // RMS envelope with a 1 ms hop and a 4 ms window: point i is the level of
@@ -41,13 +41,13 @@ std::vector<double> burstOnsetsMs(const std::vector<double>& envelope, const Ons
 struct BurstFigure {
     double sentSeconds = 0;  // the burst's onset in the reference, shared clock
     double latencyMs = 0;
-    bool found = false;      // false: no onset in the output's search window
+    bool found = false;  // false: no onset in the output's search window
 };
 
 // One figure per burst of the reference: the output's first rise past
 // threshold x its peak within the search window around the burst.
-std::vector<BurstFigure> measureBursts(const TimedRecording& reference, const TimedRecording& output,
-                                       const OnsetRules& rules = {});
+std::vector<BurstFigure> measureBursts(const TimedRecording& reference,
+                                       const TimedRecording& output, const OnsetRules& rules = {});
 
 // Median of the figures found (middle two averaged for an even count);
 // NaN when none was found.

@@ -30,10 +30,14 @@ OptionTaken takeLiveChainOption(int argc, char** argv, int& i, LiveChainOptions&
     if (a != "--mode" && a != "--pitch" && a != "--formant" && a != "--mic") return OptionTaken::No;
     if (i + 1 >= argc) return OptionTaken::Bad;
     const char* v = argv[++i];
-    if (a == "--mode") o.mode = v;
-    else if (a == "--pitch") o.pitch = std::atof(v);
-    else if (a == "--formant") o.formant = std::atof(v);
-    else o.mic = std::atoi(v);
+    if (a == "--mode")
+        o.mode = v;
+    else if (a == "--pitch")
+        o.pitch = std::atof(v);
+    else if (a == "--formant")
+        o.formant = std::atof(v);
+    else
+        o.mic = std::atoi(v);
     const bool modeKnown = o.mode == "cartoon" || o.mode == "human" || o.mode == "off";
     return modeKnown ? OptionTaken::Yes : OptionTaken::Bad;
 }

@@ -46,10 +46,14 @@ bool parse(int argc, char** argv, Options& o) {
         const std::string a = argv[i];
         auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         const char* v = nullptr;
-        if (a == "--seconds" && (v = next())) o.seconds = std::atof(v);
-        else if (a == "--status-ms" && (v = next())) o.statusMs = std::atoi(v);
-        else if (a == "--settle" && (v = next())) o.settleSeconds = std::atof(v);
-        else return false;
+        if (a == "--seconds" && (v = next()))
+            o.seconds = std::atof(v);
+        else if (a == "--status-ms" && (v = next()))
+            o.statusMs = std::atoi(v);
+        else if (a == "--settle" && (v = next()))
+            o.settleSeconds = std::atof(v);
+        else
+            return false;
     }
     return true;
 }
@@ -99,27 +103,29 @@ int main(int argc, char** argv) {
         }
         if (o.statusMs > 0 && t * 1000 >= nextStatus) {
             nextStatus += o.statusMs;
-            std::printf("t=%.1fs runs=%llu passes=%llu latency=%.1fms target=%.1fms "
-                        "band=+-%.1fms rate=%d recorded=%.2fs slow=%llu fast=%llu underruns=%llu device_underruns=%llu rss=%ldkB\n",
-                        t, (unsigned long long)s.runs, (unsigned long long)s.passes, latencyMs,
-                        s.adjustedLatency / perMs, s.driftThreshold / perMs, s.rate,
-                        s.samplesRecorded / perMs / 1000.0,
-                        (unsigned long long)s.slowPasses, (unsigned long long)s.fastPasses,
-                        (unsigned long long)s.underruns, (unsigned long long)s.deviceUnderruns, rssKb());
+            std::printf(
+                "t=%.1fs runs=%llu passes=%llu latency=%.1fms target=%.1fms "
+                "band=+-%.1fms rate=%d recorded=%.2fs slow=%llu fast=%llu underruns=%llu "
+                "device_underruns=%llu rss=%ldkB\n",
+                t, (unsigned long long)s.runs, (unsigned long long)s.passes, latencyMs,
+                s.adjustedLatency / perMs, s.driftThreshold / perMs, s.rate,
+                s.samplesRecorded / perMs / 1000.0, (unsigned long long)s.slowPasses,
+                (unsigned long long)s.fastPasses, (unsigned long long)s.underruns,
+                (unsigned long long)s.deviceUnderruns, rssKb());
             std::fflush(stdout);
         }
     }
 
     const bool ended = tools::stopLiveChain(5000);
     const engine::LiveChainStatus s = engine::liveChainStatus();
-    std::printf("summary: seconds=%.0f passes=%llu latency_min=%.1fms latency_max=%.1fms "
-                "outside_band=%ld/%ld slow_passes=%llu fast_passes=%llu underruns=%llu "
-                "device_underruns=%llu rss_start=%ldkB rss_end=%ldkB stopped=%s\n",
-                secondsSince(start), (unsigned long long)s.passes,
-                judged ? minLatency : 0.0, judged ? maxLatency : 0.0, outside, judged,
-                (unsigned long long)s.slowPasses, (unsigned long long)s.fastPasses,
-                (unsigned long long)s.underruns, (unsigned long long)s.deviceUnderruns, rssStart,
-                rssKb(), ended ? "yes" : "no");
+    std::printf(
+        "summary: seconds=%.0f passes=%llu latency_min=%.1fms latency_max=%.1fms "
+        "outside_band=%ld/%ld slow_passes=%llu fast_passes=%llu underruns=%llu "
+        "device_underruns=%llu rss_start=%ldkB rss_end=%ldkB stopped=%s\n",
+        secondsSince(start), (unsigned long long)s.passes, judged ? minLatency : 0.0,
+        judged ? maxLatency : 0.0, outside, judged, (unsigned long long)s.slowPasses,
+        (unsigned long long)s.fastPasses, (unsigned long long)s.underruns,
+        (unsigned long long)s.deviceUnderruns, rssStart, rssKb(), ended ? "yes" : "no");
     if (!ended) return 1;
     return judged == 0 ? 1 : 0;
 }

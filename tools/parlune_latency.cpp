@@ -9,10 +9,10 @@
 //            this process) -> default sink
 //   looptap  the virtual device's sink parlune_01 -> Looptap -> the speaker
 //            Looptap plays on
-#include "platform/vdev/virtual_device.h"
 #include "engine/engine.h"
 #include "looptap/looptap.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/vdev/virtual_device.h"
 #include "tools/latency_onsets.h"
 #include "tools/live_chain_run.h"
 
@@ -52,24 +52,25 @@ struct Options {
 };
 
 void printUsage(std::FILE* to) {
-    std::fprintf(to,
-                 "Usage: parlune-latency [options]\n"
-                 "Plays voiced bursts into a path's input, records the input's monitor and the\n"
-                 "output's monitor, and prints each burst's latency and the median.\n"
-                 "  --path P             live: microphone -> live chain -> default output (default)\n"
-                 "                       looptap: PARLUNE-01 -> Looptap -> speaker\n"
-                 "  --bursts N           bursts to play (default 6), one every 2 s\n"
-                 "  --settle S           seconds the path runs before the first burst\n"
-                 "                       (default 5 live, 3 looptap)\n"
-                 "  --feed SINK          live: the sink whose monitor the microphone records\n"
-                 "                       (default micsink)\n"
-                 "  --speaker NAME       looptap: the speaker name Looptap is given, in a data\n"
-                 "                       folder of its own (default: the user's config.ini)\n"
-                 "Live chain options (live path):\n"
-                 "%s"
-                 "  --help               this text\n"
-                 "Exit codes: 0 measured, 1 nothing measured or no audio server, 2 wrong usage.\n",
-                 tools::kLiveChainOptionsHelp);
+    std::fprintf(
+        to,
+        "Usage: parlune-latency [options]\n"
+        "Plays voiced bursts into a path's input, records the input's monitor and the\n"
+        "output's monitor, and prints each burst's latency and the median.\n"
+        "  --path P             live: microphone -> live chain -> default output (default)\n"
+        "                       looptap: PARLUNE-01 -> Looptap -> speaker\n"
+        "  --bursts N           bursts to play (default 6), one every 2 s\n"
+        "  --settle S           seconds the path runs before the first burst\n"
+        "                       (default 5 live, 3 looptap)\n"
+        "  --feed SINK          live: the sink whose monitor the microphone records\n"
+        "                       (default micsink)\n"
+        "  --speaker NAME       looptap: the speaker name Looptap is given, in a data\n"
+        "                       folder of its own (default: the user's config.ini)\n"
+        "Live chain options (live path):\n"
+        "%s"
+        "  --help               this text\n"
+        "Exit codes: 0 measured, 1 nothing measured or no audio server, 2 wrong usage.\n",
+        tools::kLiveChainOptionsHelp);
 }
 
 // 1 to go on, 0 for --help, -1 on a wrong option.
@@ -82,12 +83,18 @@ int parse(int argc, char** argv, Options& o) {
         if (a == "--help") return 0;
         if (i + 1 >= argc) return -1;
         const char* v = argv[++i];
-        if (a == "--path") o.path = v;
-        else if (a == "--bursts") o.bursts = std::atoi(v);
-        else if (a == "--settle") o.settleSeconds = std::atof(v);
-        else if (a == "--feed") o.feedSink = v;
-        else if (a == "--speaker") o.speaker = v;
-        else return -1;
+        if (a == "--path")
+            o.path = v;
+        else if (a == "--bursts")
+            o.bursts = std::atoi(v);
+        else if (a == "--settle")
+            o.settleSeconds = std::atof(v);
+        else if (a == "--feed")
+            o.feedSink = v;
+        else if (a == "--speaker")
+            o.speaker = v;
+        else
+            return -1;
     }
     if (o.path != "live" && o.path != "looptap") return -1;
     if (o.bursts < 1) return -1;
@@ -137,7 +144,8 @@ private:
             samples_.insert(samples_.end(), chunk.begin(), chunk.end());
             const double now = steadySeconds();
             const int64_t latencyUs = stream_->latencyUs();
-            if (latencyUs >= 0) starts_.push_back(now - latencyUs / 1e6 - double(samples_.size()) / kRate);
+            if (latencyUs >= 0)
+                starts_.push_back(now - latencyUs / 1e6 - double(samples_.size()) / kRate);
         }
     }
 
@@ -202,9 +210,11 @@ bool measure(const std::string& inputSink, const std::string& outputMonitor, int
     for (size_t k = 0; k < figures->size(); ++k) {
         const tools::BurstFigure& f = (*figures)[k];
         if (f.found)
-            std::printf("burst %zu at %.2f s: %.1f ms\n", k + 1, f.sentSeconds - sent.startSeconds, f.latencyMs);
+            std::printf("burst %zu at %.2f s: %.1f ms\n", k + 1, f.sentSeconds - sent.startSeconds,
+                        f.latencyMs);
         else
-            std::printf("burst %zu at %.2f s: not found\n", k + 1, f.sentSeconds - sent.startSeconds);
+            std::printf("burst %zu at %.2f s: not found\n", k + 1,
+                        f.sentSeconds - sent.startSeconds);
     }
     return true;
 }
@@ -218,13 +228,16 @@ int summarise(const std::string& what, const std::vector<tools::BurstFigure>& fi
         std::printf("latency: %s, no burst found in the output\n", what.c_str());
         return 1;
     }
-    std::printf("latency: %s, bursts %zu/%zu, median %.1f ms, min %.1f ms, max %.1f ms\n", what.c_str(),
-                found.size(), figures.size(), tools::medianLatencyMs(figures),
-                *std::min_element(found.begin(), found.end()), *std::max_element(found.begin(), found.end()));
+    std::printf("latency: %s, bursts %zu/%zu, median %.1f ms, min %.1f ms, max %.1f ms\n",
+                what.c_str(), found.size(), figures.size(), tools::medianLatencyMs(figures),
+                *std::min_element(found.begin(), found.end()),
+                *std::max_element(found.begin(), found.end()));
     return 0;
 }
 
-void sleepSeconds(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+void sleepSeconds(double seconds) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
 
 int measureLiveChain(const Options& o, const std::string& outputMonitor) {
     tools::startLiveChain(o.chain);
@@ -237,7 +250,8 @@ int measureLiveChain(const Options& o, const std::string& outputMonitor) {
     const int result = summarise("path live, mode " + o.chain.mode, figures);
     if (s.nativeRate > 0)
         std::printf("of it the live chain's ring (smoothed): %.1f ms, target %.1f ms\n",
-                    s.actualLatency * 1000.0 / s.nativeRate, s.adjustedLatency * 1000.0 / s.nativeRate);
+                    s.actualLatency * 1000.0 / s.nativeRate,
+                    s.adjustedLatency * 1000.0 / s.nativeRate);
     if (!stopped) std::fprintf(stderr, "parlune-latency: the live chain did not stop\n");
     return stopped ? result : 1;
 }

@@ -2,11 +2,11 @@
 // the same routine the window's export runs, so a file rendered here and one
 // exported from the window are identical. The input is first converted to
 // 16 kHz mono the way a recording is, when it is not already.
+#include <sndfile.h>
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 #include <QtGlobal>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -51,10 +51,11 @@ struct EffectOption {
     const char* option;
     parlune::app::Key<bool> bypassFlag;
 };
-constexpr EffectOption kEffectOptions[] = {{"--echo", parlune::app::prop::isDspEchoBipassed},
-                                           {"--chorus", parlune::app::prop::isDspChorusBipassed},
-                                           {"--distortion", parlune::app::prop::isDspDistortionBipassed},
-                                           {"--tremolo", parlune::app::prop::isDspTremoloBipassed}};
+constexpr EffectOption kEffectOptions[] = {
+    {"--echo", parlune::app::prop::isDspEchoBipassed},
+    {"--chorus", parlune::app::prop::isDspChorusBipassed},
+    {"--distortion", parlune::app::prop::isDspDistortionBipassed},
+    {"--tremolo", parlune::app::prop::isDspTremoloBipassed}};
 
 const EffectOption* findEffectOption(const std::string& arg) {
     for (const EffectOption& effect : kEffectOptions)
@@ -138,7 +139,8 @@ bool cutToFrames(const std::string& path, sf_count_t frames) {
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_RDWR, &info);
     if (!file) return false;
-    const bool cut = info.frames <= frames || sf_command(file, SFC_FILE_TRUNCATE, &frames, sizeof(frames)) == 0;
+    const bool cut =
+        info.frames <= frames || sf_command(file, SFC_FILE_TRUNCATE, &frames, sizeof(frames)) == 0;
     sf_close(file);
     return cut;
 }
@@ -177,7 +179,8 @@ int main(int argc, char** argv) {
             const char* value = argv[++i];
             if (arg == "--preset") {
                 const parlune::ui::Preset* preset = parlune::ui::findPreset(value);
-                if (!preset) return fail(std::string("unknown preset '") + value + "' (see --help)");
+                if (!preset)
+                    return fail(std::string("unknown preset '") + value + "' (see --help)");
                 params.isCartoonMorph = preset->cartoon;
                 params.pitch = static_cast<float>(parlune::ui::pitchFromPad(preset->padX));
                 params.formant = static_cast<float>(parlune::ui::formantFromPad(preset->padY));
@@ -214,7 +217,8 @@ int main(int argc, char** argv) {
     if (!work.isValid()) return fail("cannot make a temporary folder");
     const QString input = QString::fromLocal8Bit(files[0].c_str());
     const QString output = QString::fromLocal8Bit(files[1].c_str());
-    const bool is16kMono = info.samplerate == parlune::voice::kMorphSampleRate && info.channels == 1;
+    const bool is16kMono =
+        info.samplerate == parlune::voice::kMorphSampleRate && info.channels == 1;
 
     // The settings the window would hold, then its conversion and export.
     parlune::app::PropertyStore& store = parlune::app::properties();
@@ -227,13 +231,13 @@ int main(int argc, char** argv) {
     // Frames the result must have: the input's length at 16 kHz.
     const sf_count_t outputFrames =
         is16kMono ? info.frames
-                  : static_cast<sf_count_t>(std::llround(double(info.frames) * parlune::voice::kMorphSampleRate /
-                                                         info.samplerate));
+                  : static_cast<sf_count_t>(std::llround(
+                        double(info.frames) * parlune::voice::kMorphSampleRate / info.samplerate));
     QString recording16k = input;
     if (!is16kMono) {
         // One block's time of silence more, so the conversion covers every input sample.
-        const sf_count_t extra = info.samplerate * parlune::voice::kBlockLength /
-                                     parlune::voice::kMorphSampleRate + 1;
+        const sf_count_t extra =
+            info.samplerate * parlune::voice::kBlockLength / parlune::voice::kMorphSampleRate + 1;
         const QString raw = work.filePath("recorded.wav");
         if (!copyPadded(files[0], raw.toStdString(), info.frames, info.frames + extra))
             return fail("cannot convert " + files[0]);
@@ -243,7 +247,8 @@ int main(int argc, char** argv) {
         parlune::engine::runConvert();
     }
     const QString padded = work.filePath("recorded16khz_whole_blocks.wav");
-    if (!copyPadded(recording16k.toStdString(), padded.toStdString(), outputFrames, wholeBlocks(outputFrames)))
+    if (!copyPadded(recording16k.toStdString(), padded.toStdString(), outputFrames,
+                    wholeBlocks(outputFrames)))
         return fail("cannot convert " + files[0]);
     store.set(parlune::app::prop::applicationPathREC16khz, padded);
     QFile::remove(output);
@@ -254,9 +259,11 @@ int main(int argc, char** argv) {
     sf_count_t frames = 0;
     if (!readableWav(files[1], frames)) return fail("cannot write " + files[1]);
     std::string effects;
-    for (const EffectOption* effect : effectsOn) effects += std::string(", ") + (effect->option + 2);
-    std::printf("%s: %lld samples at 16 kHz, %s, pitch %.3f, formant %.3f%s -> %s\n", files[0].c_str(),
-                static_cast<long long>(frames), params.isCartoonMorph ? "cartoon" : "human", params.pitch,
-                params.formant, effects.c_str(), files[1].c_str());
+    for (const EffectOption* effect : effectsOn)
+        effects += std::string(", ") + (effect->option + 2);
+    std::printf("%s: %lld samples at 16 kHz, %s, pitch %.3f, formant %.3f%s -> %s\n",
+                files[0].c_str(), static_cast<long long>(frames),
+                params.isCartoonMorph ? "cartoon" : "human", params.pitch, params.formant,
+                effects.c_str(), files[1].c_str());
     return 0;
 }

@@ -185,8 +185,8 @@ void PeriodSplicer(const float* z, int m, int n, float* output, CartoonMorphStat
     const int periods =
         std::abs(static_cast<int>(std::ceil(static_cast<double>(deficit / periodF))));
     const float available = static_cast<float>(l) / periodF;
-    const float limited = static_cast<float>(periods) < available ? static_cast<float>(periods)
-                                                                  : available;
+    const float limited =
+        static_cast<float>(periods) < available ? static_cast<float>(periods) : available;
     const int count = static_cast<int>(periodF * limited);
 
     float spliced[kMaxKernelLength];
@@ -213,8 +213,10 @@ void CartoonMorph(const float* input, int length, const float* window, float pit
     double p = pitch;
     if (std::isnan(p)) p = 1.0;
     float ratio = static_cast<float>(p);
-    if (p > static_cast<double>(kCartoonPitchMax)) ratio = kCartoonPitchMax;
-    else if (p < static_cast<double>(kCartoonPitchMin)) ratio = kCartoonPitchMin;
+    if (p > static_cast<double>(kCartoonPitchMax))
+        ratio = kCartoonPitchMax;
+    else if (p < static_cast<double>(kCartoonPitchMin))
+        ratio = kCartoonPitchMin;
 
     float y[kBlockLength];
     LpcEnvelopeWarper(block, window, warpMap, state, y);

@@ -106,7 +106,8 @@ void GrainFormantShifter(double* grains, int count, const double* formantAxis,
                          SpectralScratch& scratch) {
     // Grid value 1.0 is the Nyquist frequency, 2.0 the sampling rate.
     linspace(0.0, 2.0, kGrainRowLength, scratch.frequencyGrid);
-    for (int i = 0; i < count; ++i) shiftOneGrain(grains + i * kGrainRowLength, formantAxis, scratch);
+    for (int i = 0; i < count; ++i)
+        shiftOneGrain(grains + i * kGrainRowLength, formantAxis, scratch);
 }
 
 void shapeGrains(double* grains, int count, int h, const double* formantAxis,

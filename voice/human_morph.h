@@ -20,7 +20,7 @@ namespace parlune::voice {
 struct HumanMorphState {
     double analysisWindow[human::kWindowLength] = {};  // last three blocks, oldest first
     double tail[human::kTailCapacity] = {};            // synthesised, not yet delivered
-    int32_t tailLength = kBlockLength;          // so the first block fades in
+    int32_t tailLength = kBlockLength;                 // so the first block fades in
     double outputBlock[kBlockLength] = {};
 };
 
@@ -29,7 +29,7 @@ struct HumanMorphState {
 // thread's stack.
 struct HumanWorkspace {
     double window[human::kWindowLength];  // the analysis window with non-finite samples read as 0
-    double formantAxis[kAxisLength];  // the axis bounded to the frequency grid
+    double formantAxis[kAxisLength];      // the axis bounded to the frequency grid
     double lagCurve[human::kLagCurveCapacity];
     int marks[human::kMaxMarks];
     int keptMarks[human::kMaxKeptMarks];

@@ -99,9 +99,9 @@ struct RetimerScratch {
 // New mark positions spaced by the measured periods times q, and new grains
 // and amplitudes interpolated along the grain index. Returns the new count
 // (at most kMaxNewGrains).
-int GrainRetimer(const int* kept, int count, const double* grains, const double* amplitudes,
-                 int h, double pitchFactor, RetimerScratch& scratch, int* newMarks,
-                 double* newGrains, double* newAmplitudes);
+int GrainRetimer(const int* kept, int count, const double* grains, const double* amplitudes, int h,
+                 double pitchFactor, RetimerScratch& scratch, int* newMarks, double* newGrains,
+                 double* newAmplitudes);
 
 // Lays the new grains at the new marks into out (kOverlapCapacity values,
 // zeroed here) through the correction window; returns the useful length

@@ -8,8 +8,8 @@
 
 namespace parlune::voice::human {
 
-int GrainRetimer(const int* kept, int count, const double* grains, const double* amplitudes,
-                 int h, double pitchFactor, RetimerScratch& w, int* newMarks, double* newGrains,
+int GrainRetimer(const int* kept, int count, const double* grains, const double* amplitudes, int h,
+                 double pitchFactor, RetimerScratch& w, int* newMarks, double* newGrains,
                  double* newAmplitudes) {
     // The first period is counted twice.
     w.periods[0] = kept[1] - kept[0];
@@ -60,7 +60,8 @@ int OverlapAdder(const int* newMarks, int newCount, const double* newGrains, int
                                 : 0.0;
         }
     } else {
-        for (int k = 0; k <= 2 * h; ++k) correction[k] = (1.0 - 0.7) + 0.7 * std::sin(M_PI * k / (2 * h));
+        for (int k = 0; k <= 2 * h; ++k)
+            correction[k] = (1.0 - 0.7) + 0.7 * std::sin(M_PI * k / (2 * h));
     }
 
     std::fill(out, out + kOverlapCapacity, 0.0);
@@ -84,7 +85,8 @@ int32_t TailMerger(const double* overlapAdded, int len, double* tail, int32_t ta
     const int r1 = argmaxFirst(overlapAdded, from, len) - from;
     const int r2 = argmaxFirst(tail, 0, r1);
     const int mergedLength = 2 * n + r1 - r2;
-    const int newStart = mergedLength - len;  // the new part's last sample lands on mergedLength - 1
+    const int newStart =
+        mergedLength - len;  // the new part's last sample lands on mergedLength - 1
 
     for (int k = 0; k < mergedLength; ++k) {
         w.oldTail[k] = k < s ? tail[k] : 0.0;

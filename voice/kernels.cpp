@@ -17,7 +17,7 @@ bool validTransformSize(int n) {
 // are read N/4 entries further on. Built once (static storage, no heap) so the
 // transforms on the audio thread only index them.
 struct SineTables {
-    static constexpr int kSizes = 11;  // 4 .. 4096
+    static constexpr int kSizes = 11;    // 4 .. 4096
     static constexpr int kTotal = 6152;  // sum over the sizes of 3N/4 + 1
     float single[kTotal];
     double twice[kTotal];
@@ -82,8 +82,12 @@ int32_t fftImpl(T* re, T* im, int n) {
         for (; j & bit; bit >>= 1) j ^= bit;
         j |= bit;
         if (i < j) {
-            T t = re[i]; re[i] = re[j]; re[j] = t;
-            t = im[i]; im[i] = im[j]; im[j] = t;
+            T t = re[i];
+            re[i] = re[j];
+            re[j] = t;
+            t = im[i];
+            im[i] = im[j];
+            im[j] = t;
         }
     }
     return 0;
@@ -310,12 +314,12 @@ int32_t levinsonDurbinStable(const float* r, float* a, int p, int* orderKept) {
     return levinsonDurbinCore(r, a, p, 1e-6f, true, orderKept);
 }
 
-void filterWithHistory(const float* x, int n, float* b, int nb, float* a, int na,
-                       float* xh, float* yh, float* y) {
+void filterWithHistory(const float* x, int n, float* b, int nb, float* a, int na, float* xh,
+                       float* yh, float* y) {
     filterImpl(x, n, b, nb, a, na, xh, yh, y);
 }
-void filterWithHistory(const double* x, int n, double* b, int nb, double* a, int na,
-                       double* xh, double* yh, double* y) {
+void filterWithHistory(const double* x, int n, double* b, int nb, double* a, int na, double* xh,
+                       double* yh, double* y) {
     filterImpl(x, n, b, nb, a, na, xh, yh, y);
 }
 
@@ -433,7 +437,9 @@ int peakIndexExcluding(const float* x, int n, int lo, int hi) {
     return index;
 }
 
-void linearDetrend(const float* y, int n, float* trend, float* rem) { detrendImpl(y, n, trend, rem); }
+void linearDetrend(const float* y, int n, float* trend, float* rem) {
+    detrendImpl(y, n, trend, rem);
+}
 void linearDetrend(const double* y, int n, double* trend, double* rem) {
     detrendImpl(y, n, trend, rem);
 }

@@ -52,10 +52,10 @@ int32_t lpcCoefficientsStable(const float* x, int n, int p, float* a, int* order
 // b and a are normalised in place (made monic, gain b[0]/a[0] applied at the
 // end). xh holds the previous nb-1 inputs then room for n more; yh the
 // previous na-1 outputs (before the gain) then room for n more.
-void filterWithHistory(const float* x, int n, float* b, int nb, float* a, int na,
-                       float* xh, float* yh, float* y);
-void filterWithHistory(const double* x, int n, double* b, int nb, double* a, int na,
-                       double* xh, double* yh, double* y);
+void filterWithHistory(const float* x, int n, float* b, int nb, float* a, int na, float* xh,
+                       float* yh, float* y);
+void filterWithHistory(const double* x, int n, double* b, int nb, double* a, int na, double* xh,
+                       double* yh, double* y);
 
 // H[k] = |B(w)| / |A(w)| at w = pi k / n, k = 0 .. n-1 (2n <= 4096).
 void freqzMagnitude(const float* b, int nb, const float* a, int na, int n, float* h);
@@ -74,8 +74,8 @@ void interpAtPositions(const float* y, int ny, const float* q, int nq, float* ou
 
 // Linear interpolation on an ascending grid (ng points) at ascending queries
 // (nq values, none above the last grid value). Ties stay in the lower interval.
-void interpOnGrid(const double* grid, const double* values, int ng,
-                  const double* queries, int nq, double* out);
+void interpOnGrid(const double* grid, const double* values, int ng, const double* queries, int nq,
+                  double* out);
 
 // Index of the first maximum of x[from .. to-1]; from when fewer than 2 values.
 int argmaxFirst(const double* x, int from, int to);

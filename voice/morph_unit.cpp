@@ -19,7 +19,8 @@ void zeroNonFinite(T* values, int count) {
 // through, nothing non-finite is carried into the next block. Finite state is
 // left exactly as the stage wrote it.
 void scrubCarried(HumanMorphState& human) {
-    human.tailLength = std::clamp<int32_t>(human.tailLength, human::kMinTailLength, human::kMaxTailLength);
+    human.tailLength =
+        std::clamp<int32_t>(human.tailLength, human::kMinTailLength, human::kMaxTailLength);
     zeroNonFinite(human.tail, human.tailLength);
 }
 
@@ -27,8 +28,10 @@ void scrubCarried(CartoonMorphState& cartoon) {
     constexpr int kPendingCapacity = sizeof(CartoonMorphState::pendingOutput) / sizeof(float);
     cartoon.pendingLength = std::clamp<int32_t>(cartoon.pendingLength, 0, kPendingCapacity);
     zeroNonFinite(cartoon.pendingOutput, cartoon.pendingLength);
-    zeroNonFinite(cartoon.analysisInputHistory, static_cast<int>(std::size(cartoon.analysisInputHistory)));
-    zeroNonFinite(cartoon.synthesisOutputHistory, static_cast<int>(std::size(cartoon.synthesisOutputHistory)));
+    zeroNonFinite(cartoon.analysisInputHistory,
+                  static_cast<int>(std::size(cartoon.analysisInputHistory)));
+    zeroNonFinite(cartoon.synthesisOutputHistory,
+                  static_cast<int>(std::size(cartoon.synthesisOutputHistory)));
 }
 
 void runCartoon(const MorphParams& params, MorphState& state) {
@@ -42,8 +45,8 @@ void runCartoon(const MorphParams& params, MorphState& state) {
     // A non-finite warp strength has no curve; read it as no warp.
     const float formant = std::isfinite(params.formant) ? params.formant : 0.0f;
     WarpMap(formant, kBlockLength, state.warpMap);
-    CartoonMorph(state.blockIn, kBlockLength, state.hannWindow, pitch, state.warpMap,
-                 state.cartoon, state.blockOut);
+    CartoonMorph(state.blockIn, kBlockLength, state.hannWindow, pitch, state.warpMap, state.cartoon,
+                 state.blockOut);
     scrubCarried(state.cartoon);
 }
 
@@ -133,8 +136,8 @@ std::vector<float> morphSignal(const std::vector<float>& mono16k, const MorphPar
     constexpr size_t kChunk = size_t(kBlockLength) << 10;  // keeps each call's length in range
     for (size_t done = 0; done < mono16k.size(); done += kChunk) {
         const size_t frames = std::min(kChunk, mono16k.size() - done);
-        processMorphBlock(mono16k.data() + done, out.data() + done, static_cast<unsigned>(frames), 1,
-                          params, *state);
+        processMorphBlock(mono16k.data() + done, out.data() + done, static_cast<unsigned>(frames),
+                          1, params, *state);
     }
     return out;
 }

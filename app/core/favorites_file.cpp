@@ -62,7 +62,8 @@ bool readFile(const std::string& path, Table& table) {
 bool writeFile(const std::string& path, const Table& table) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) return false;
-    out.write(reinterpret_cast<const char*>(table.data()), static_cast<std::streamsize>(kFileBytes));
+    out.write(reinterpret_cast<const char*>(table.data()),
+              static_cast<std::streamsize>(kFileBytes));
     return static_cast<bool>(out.flush());
 }
 

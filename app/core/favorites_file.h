@@ -23,8 +23,8 @@ struct Record {
     uint8_t cartoon;     // 0 human, 1 cartoon
     uint8_t padding[7];  // written as zeros, ignored when read
 };
-static_assert(sizeof(Record) == 80 && offsetof(Record, padX) == 56 && offsetof(Record, padY) == 64 &&
-                  offsetof(Record, cartoon) == 72,
+static_assert(sizeof(Record) == 80 && offsetof(Record, padX) == 56 &&
+                  offsetof(Record, padY) == 64 && offsetof(Record, cartoon) == 72,
               "the record is the file's layout");
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the file's doubles are little-endian");
 

@@ -65,8 +65,9 @@ PropertyStore& properties() {
     } else {
         // Made off the application's thread: it still lives and dies with it.
         store->moveToThread(application->thread());
-        QObject::connect(application, &QObject::destroyed, store, [store] { delete store; },
-                         Qt::DirectConnection);
+        QObject::connect(
+            application, &QObject::destroyed, store, [store] { delete store; },
+            Qt::DirectConnection);
     }
     // A later application object gets a store of its own.
     QObject::connect(store, &QObject::destroyed, [store] {

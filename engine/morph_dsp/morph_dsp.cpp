@@ -52,9 +52,11 @@ al::Result morphDspRead(al::DspState* state, float* inBuffer, float* outBuffer, 
     state->instance.getUserData(&userData);
 
     const auto* context = static_cast<const MorphDspContext*>(state->instanceData);
-    voice::MorphState& morph = context && context->state ? *context->state : voice::processMorphState();
-    const app::PropertyStore* store =
-        context && context->properties ? context->properties : applicationStore.load(std::memory_order_acquire);
+    voice::MorphState& morph =
+        context && context->state ? *context->state : voice::processMorphState();
+    const app::PropertyStore* store = context && context->properties
+                                          ? context->properties
+                                          : applicationStore.load(std::memory_order_acquire);
     voice::MorphParams params;
     if (store) params = store->morphSnapshot();
     voice::processMorphBlock(inBuffer, outBuffer, length, inChannels, params, morph);

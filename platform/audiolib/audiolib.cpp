@@ -20,22 +20,38 @@ using detail::SystemObject;
 
 const char* resultString(Result result) {
     switch (result) {
-        case Result::Ok: return "no error";
-        case Result::InvalidHandle: return "invalid or released handle";
-        case Result::InvalidParam: return "invalid parameter";
-        case Result::NotInitialized: return "system not initialised";
-        case Result::Initialized: return "system already initialised";
-        case Result::Unsupported: return "unsupported format or mode";
-        case Result::FileNotFound: return "file not found";
-        case Result::FileBad: return "file unreadable or not audio";
-        case Result::FileWrite: return "output file cannot be written";
-        case Result::OutputInit: return "output device cannot be opened";
-        case Result::RecordFailed: return "capture device cannot be opened";
-        case Result::ChannelAlloc: return "no free channel";
-        case Result::DspInUse: return "unit already in a chain";
-        case Result::DspNotFound: return "unit not in this chain";
-        case Result::SoundInUse: return "sound in use";
-        case Result::Memory: return "not enough memory";
+        case Result::Ok:
+            return "no error";
+        case Result::InvalidHandle:
+            return "invalid or released handle";
+        case Result::InvalidParam:
+            return "invalid parameter";
+        case Result::NotInitialized:
+            return "system not initialised";
+        case Result::Initialized:
+            return "system already initialised";
+        case Result::Unsupported:
+            return "unsupported format or mode";
+        case Result::FileNotFound:
+            return "file not found";
+        case Result::FileBad:
+            return "file unreadable or not audio";
+        case Result::FileWrite:
+            return "output file cannot be written";
+        case Result::OutputInit:
+            return "output device cannot be opened";
+        case Result::RecordFailed:
+            return "capture device cannot be opened";
+        case Result::ChannelAlloc:
+            return "no free channel";
+        case Result::DspInUse:
+            return "unit already in a chain";
+        case Result::DspNotFound:
+            return "unit not in this chain";
+        case Result::SoundInUse:
+            return "sound in use";
+        case Result::Memory:
+            return "not enough memory";
     }
     return "unknown result";
 }
@@ -69,8 +85,12 @@ Result fail(Result result, const std::string& message) {
 // Frames of a sound in the given unit.
 Result framesToUnit(uint64_t frames, const SoundObject& sound, TimeUnit unit, unsigned* out) {
     switch (unit) {
-        case TimeUnit::Pcm: *out = static_cast<unsigned>(frames); return Result::Ok;
-        case TimeUnit::Ms: *out = static_cast<unsigned>(frames * 1000 / sound.rate); return Result::Ok;
+        case TimeUnit::Pcm:
+            *out = static_cast<unsigned>(frames);
+            return Result::Ok;
+        case TimeUnit::Ms:
+            *out = static_cast<unsigned>(frames * 1000 / sound.rate);
+            return Result::Ok;
         case TimeUnit::PcmBytes:
             *out = static_cast<unsigned>(frames * sound.channels * sound.bytesPerSample);
             return Result::Ok;
@@ -80,9 +100,15 @@ Result framesToUnit(uint64_t frames, const SoundObject& sound, TimeUnit unit, un
 
 Result unitToFrames(unsigned value, const SoundObject& sound, TimeUnit unit, uint64_t* frames) {
     switch (unit) {
-        case TimeUnit::Pcm: *frames = value; return Result::Ok;
-        case TimeUnit::Ms: *frames = static_cast<uint64_t>(value) * sound.rate / 1000; return Result::Ok;
-        case TimeUnit::PcmBytes: *frames = value / (sound.channels * sound.bytesPerSample); return Result::Ok;
+        case TimeUnit::Pcm:
+            *frames = value;
+            return Result::Ok;
+        case TimeUnit::Ms:
+            *frames = static_cast<uint64_t>(value) * sound.rate / 1000;
+            return Result::Ok;
+        case TimeUnit::PcmBytes:
+            *frames = value / (sound.channels * sound.bytesPerSample);
+            return Result::Ok;
     }
     return Result::InvalidParam;
 }
@@ -90,24 +116,34 @@ Result unitToFrames(unsigned value, const SoundObject& sound, TimeUnit unit, uin
 int bytesOfSubtype(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_S8:
-        case SF_FORMAT_PCM_U8: return 1;
-        case SF_FORMAT_PCM_24: return 3;
+        case SF_FORMAT_PCM_U8:
+            return 1;
+        case SF_FORMAT_PCM_24:
+            return 3;
         case SF_FORMAT_PCM_32:
-        case SF_FORMAT_FLOAT: return 4;
-        case SF_FORMAT_DOUBLE: return 8;
-        default: return 2;
+        case SF_FORMAT_FLOAT:
+            return 4;
+        case SF_FORMAT_DOUBLE:
+            return 8;
+        default:
+            return 2;
     }
 }
 
 SoundFormat formatOfSubtype(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_S8:
-        case SF_FORMAT_PCM_U8: return SoundFormat::Pcm8;
-        case SF_FORMAT_PCM_24: return SoundFormat::Pcm24;
-        case SF_FORMAT_PCM_32: return SoundFormat::Pcm32;
+        case SF_FORMAT_PCM_U8:
+            return SoundFormat::Pcm8;
+        case SF_FORMAT_PCM_24:
+            return SoundFormat::Pcm24;
+        case SF_FORMAT_PCM_32:
+            return SoundFormat::Pcm32;
         case SF_FORMAT_FLOAT:
-        case SF_FORMAT_DOUBLE: return SoundFormat::PcmFloat;
-        default: return SoundFormat::Pcm16;
+        case SF_FORMAT_DOUBLE:
+            return SoundFormat::PcmFloat;
+        default:
+            return SoundFormat::Pcm16;
     }
 }
 
@@ -149,7 +185,7 @@ void logFailure(Result result, const std::string& message) {
 OutputType SystemObject::effectiveOutput() const {
     if (outputType != OutputType::AutoDetect) return outputType;
     return inprocess::defaultBackend() == inprocess::Backend::InProcess ? OutputType::InProcess
-                                                                         : OutputType::Pulse;
+                                                                        : OutputType::Pulse;
 }
 
 DeviceBackend* SystemObject::deviceBackend() {
@@ -212,7 +248,8 @@ Result System::setSoftwareFormat(int sampleRate, SpeakerMode speakerMode, int nu
     return Result::Ok;
 }
 
-Result System::getSoftwareFormat(int* sampleRate, SpeakerMode* speakerMode, int* numRawSpeakers) const {
+Result System::getSoftwareFormat(int* sampleRate, SpeakerMode* speakerMode,
+                                 int* numRawSpeakers) const {
     if (!live(object_)) return Result::InvalidHandle;
     if (sampleRate) *sampleRate = object_->rate;
     if (speakerMode) *speakerMode = SpeakerMode::Mono;
@@ -228,8 +265,10 @@ Result System::setOutput(OutputType output) {
         case OutputType::NoSoundNrt:
         case OutputType::WavWriterNrt:
         case OutputType::Pulse:
-        case OutputType::InProcess: break;
-        default: return Result::InvalidParam;
+        case OutputType::InProcess:
+            break;
+        default:
+            return Result::InvalidParam;
     }
     if (output != object_->outputType) {
         object_->backend.reset();
@@ -274,7 +313,10 @@ Result System::getDriverInfo(int id, char* name, int nameLength, DriverGuid* gui
     copyName(d.name, name, nameLength);
     if (guid) std::memset(guid, 0, sizeof(*guid));
     if (systemRate) *systemRate = d.rate;
-    if (speakerMode) *speakerMode = d.channels == 1 ? SpeakerMode::Mono : d.channels == 2 ? SpeakerMode::Stereo : SpeakerMode::Raw;
+    if (speakerMode)
+        *speakerMode = d.channels == 1   ? SpeakerMode::Mono
+                       : d.channels == 2 ? SpeakerMode::Stereo
+                                         : SpeakerMode::Raw;
     if (speakerModeChannels) *speakerModeChannels = d.channels;
     return Result::Ok;
 }
@@ -283,7 +325,8 @@ Result System::setDriver(int id) {
     if (!live(object_)) return Result::InvalidHandle;
     if (object_->initialized) return Result::Initialized;
     if (id < 0) return Result::InvalidParam;
-    if (object_->playbackListRead && id >= static_cast<int>(object_->playbackList.size()) && id != 0)
+    if (object_->playbackListRead && id >= static_cast<int>(object_->playbackList.size()) &&
+        id != 0)
         return Result::InvalidParam;
     object_->driver = id;
     return Result::Ok;
@@ -313,9 +356,9 @@ Result System::getRecordNumDrivers(int* count, int* connected) {
     return Result::Ok;
 }
 
-Result System::getRecordDriverInfo(int id, char* name, int nameLength, DriverGuid* guid, int* systemRate,
-                                   SpeakerMode* speakerMode, int* speakerModeChannels,
-                                   DriverState* state) {
+Result System::getRecordDriverInfo(int id, char* name, int nameLength, DriverGuid* guid,
+                                   int* systemRate, SpeakerMode* speakerMode,
+                                   int* speakerModeChannels, DriverState* state) {
     if (!live(object_)) return Result::InvalidHandle;
     SystemObject& s = *object_;
     if (!s.recordListRead) {
@@ -327,7 +370,10 @@ Result System::getRecordDriverInfo(int id, char* name, int nameLength, DriverGui
     copyName(d.name, name, nameLength);
     if (guid) std::memset(guid, 0, sizeof(*guid));
     if (systemRate) *systemRate = d.rate;
-    if (speakerMode) *speakerMode = d.channels == 1 ? SpeakerMode::Mono : d.channels == 2 ? SpeakerMode::Stereo : SpeakerMode::Raw;
+    if (speakerMode)
+        *speakerMode = d.channels == 1   ? SpeakerMode::Mono
+                       : d.channels == 2 ? SpeakerMode::Stereo
+                                         : SpeakerMode::Raw;
     if (speakerModeChannels) *speakerModeChannels = d.channels;
     if (state) *state = kDriverConnected | (d.isDefault ? kDriverDefault : 0);
     return Result::Ok;
@@ -346,8 +392,10 @@ Result System::init(int maxChannels, InitFlags, void* extraDriverData) {
     std::unique_ptr<detail::Output> output;
     switch (s.effectiveOutput()) {
         case OutputType::WavWriterNrt:
-            if (!extraDriverData) return fail(Result::InvalidParam, "the WAV writer needs an output path");
-            output = detail::makeNonRealTimeOutput(mixer.get(), static_cast<const char*>(extraDriverData), &result);
+            if (!extraDriverData)
+                return fail(Result::InvalidParam, "the WAV writer needs an output path");
+            output = detail::makeNonRealTimeOutput(
+                mixer.get(), static_cast<const char*>(extraDriverData), &result);
             break;
         case OutputType::NoSoundNrt:
             output = detail::makeNonRealTimeOutput(mixer.get(), nullptr, &result);
@@ -358,14 +406,17 @@ Result System::init(int maxChannels, InitFlags, void* extraDriverData) {
             Result listed = getNumDrivers(&count);
             if (listed != Result::Ok || count == 0)
                 return fail(Result::OutputInit, "no playback device to open");
-            if (s.driver >= count) return fail(Result::InvalidParam, "playback driver index out of range");
+            if (s.driver >= count)
+                return fail(Result::InvalidParam, "playback driver index out of range");
             detail::DriverEntry driver = s.playbackList[s.driver];
             if (s.driver == 0) driver.device.clear();  // follow the default device
             output = backend->openOutput(mixer.get(), driver, &s.failures, &result);
             break;
         }
     }
-    if (!output) return fail(result == Result::Ok ? Result::OutputInit : result, "the output cannot be opened");
+    if (!output)
+        return fail(result == Result::Ok ? Result::OutputInit : result,
+                    "the output cannot be opened");
     s.mixer = std::move(mixer);
     s.maxChannels = maxChannels;
     s.initialized = true;
@@ -404,7 +455,8 @@ Result System::update() {
     return result;
 }
 
-Result System::createSound(const char* nameOrData, Mode mode, const CreateSoundInfo* info, Sound* sound) {
+Result System::createSound(const char* nameOrData, Mode mode, const CreateSoundInfo* info,
+                           Sound* sound) {
     if (!live(object_)) return Result::InvalidHandle;
     if (!sound) return Result::InvalidParam;
     *sound = Sound();
@@ -427,8 +479,10 @@ Result System::createSound(const char* nameOrData, Mode mode, const CreateSoundI
         if (object->frames == 0) return Result::InvalidParam;
         size_t samples = object->frames * object->channels;
         object->ringData.reset(new (std::nothrow) std::atomic<int16_t>[samples]);
-        if (!object->ringData) return fail(Result::Memory, "a user sound of that length does not fit");
-        for (size_t i = 0; i < samples; ++i) object->ringData[i].store(0, std::memory_order_relaxed);
+        if (!object->ringData)
+            return fail(Result::Memory, "a user sound of that length does not fit");
+        for (size_t i = 0; i < samples; ++i)
+            object->ringData[i].store(0, std::memory_order_relaxed);
     } else {
         if (!nameOrData) return Result::InvalidParam;
         SF_INFO sfInfo{};
@@ -466,7 +520,8 @@ Result System::playSound(Sound sound, ChannelGroup group, bool paused, Channel* 
     if (!s.initialized) return Result::NotInitialized;
     if (!live(sound.object_)) return Result::InvalidHandle;
     if (sound.object_->system != &s) return Result::InvalidParam;
-    if (group && (!live(group.object_) || group.object_->system != &s)) return Result::InvalidHandle;
+    if (group && (!live(group.object_) || group.object_->system != &s))
+        return Result::InvalidHandle;
 
     detail::Mixer& mixer = *s.mixer;
     // Round robin, so a finished channel's handle stays valid a while.
@@ -481,7 +536,8 @@ Result System::playSound(Sound sound, ChannelGroup group, bool paused, Channel* 
     if (!slot) return fail(Result::ChannelAlloc, "all channels are busy");
     if (!slot->resampler) {
         int error = 0;
-        slot->resampler = src_callback_new(detail::feedChannel, SRC_SINC_FASTEST, 1, &error, slot.get());
+        slot->resampler =
+            src_callback_new(detail::feedChannel, SRC_SINC_FASTEST, 1, &error, slot.get());
         if (!slot->resampler) return fail(Result::Unsupported, src_strerror(error));
     }
     std::shared_ptr<SoundObject> previous;
@@ -530,8 +586,9 @@ Result System::recordStart(int id, Sound sound, bool loop) {
     Result result = Result::Ok;
     auto target = std::make_unique<detail::RecordTarget>(sound.object_, loop);
     auto recorder = backend->openRecorder(driver, std::move(target), &s.failures, &result);
-    if (!recorder) return fail(result == Result::Ok ? Result::RecordFailed : result,
-                               "cannot record from " + driver.name);
+    if (!recorder)
+        return fail(result == Result::Ok ? Result::RecordFailed : result,
+                    "cannot record from " + driver.name);
     s.recorders[id] = SystemObject::Recording{std::move(recorder), sound.object_.get()};
     return Result::Ok;
 }
@@ -587,8 +644,10 @@ Result System::createDSPByType(DspType type, DSP* dsp) {
     object->system = object_.get();
     object->type = type;
     object->builtin = std::move(unit);
-    const char* name = type == DspType::Echo ? "Echo" : type == DspType::Chorus ? "Chorus"
-                     : type == DspType::Distortion ? "Distortion" : "Tremolo";
+    const char* name = type == DspType::Echo         ? "Echo"
+                       : type == DspType::Chorus     ? "Chorus"
+                       : type == DspType::Distortion ? "Distortion"
+                                                     : "Tremolo";
     std::strncpy(object->description.name, name, kDspNameLength - 1);
     object->description.version = 0x00010000;
     object->description.numInputBuffers = 1;
@@ -704,7 +763,8 @@ Result Channel::getPosition(unsigned* position, TimeUnit unit) const {
     // The mixer never replaces slot_->sound, so no lock is needed to read it.
     if (!slot_->sound) return Result::InvalidHandle;
     // The small margin keeps an accumulated 32255.99999 from reading as 32255.
-    return framesToUnit(static_cast<uint64_t>(slot_->position.load() + 1e-6), *slot_->sound, unit, position);
+    return framesToUnit(static_cast<uint64_t>(slot_->position.load() + 1e-6), *slot_->sound, unit,
+                        position);
 }
 
 Result Channel::setPosition(unsigned position, TimeUnit unit) {

@@ -45,21 +45,21 @@ namespace parlune::audiolib {
 
 enum class Result : int {
     Ok = 0,
-    InvalidHandle,    // null handle, or its object was released
-    InvalidParam,     // a pointer, index or value out of range
-    NotInitialized,   // the call needs init() first
-    Initialized,      // the call must come before init()
-    Unsupported,      // format or mode the library does not provide
+    InvalidHandle,   // null handle, or its object was released
+    InvalidParam,    // a pointer, index or value out of range
+    NotInitialized,  // the call needs init() first
+    Initialized,     // the call must come before init()
+    Unsupported,     // format or mode the library does not provide
     FileNotFound,
-    FileBad,          // unreadable or not an audio file
-    FileWrite,        // the WAV writer's file cannot be written
-    OutputInit,       // the audio server or device cannot be had
-    RecordFailed,     // the capture device cannot be opened or failed
-    ChannelAlloc,     // all channels busy
-    DspInUse,         // the unit is already in a chain
-    DspNotFound,      // the unit is not in this chain
-    SoundInUse,       // the sound is being recorded into
-    Memory,           // the sound does not fit in memory
+    FileBad,       // unreadable or not an audio file
+    FileWrite,     // the WAV writer's file cannot be written
+    OutputInit,    // the audio server or device cannot be had
+    RecordFailed,  // the capture device cannot be opened or failed
+    ChannelAlloc,  // all channels busy
+    DspInUse,      // the unit is already in a chain
+    DspNotFound,   // the unit is not in this chain
+    SoundInUse,    // the sound is being recorded into
+    Memory,        // the sound does not fit in memory
 };
 const char* resultString(Result result);
 
@@ -82,10 +82,10 @@ enum class SpeakerMode : int { Default = 0, Raw = 1, Mono = 2, Stereo = 3 };
 
 // Sound modes (bit flags; values combine, e.g. kLoopNormal | kOpenUser = 0x402).
 using Mode = unsigned;
-constexpr Mode kModeDefault = 0x0;   // loop off, sound from a file
+constexpr Mode kModeDefault = 0x0;  // loop off, sound from a file
 constexpr Mode kLoopOff = 0x1;
 constexpr Mode kLoopNormal = 0x2;
-constexpr Mode kOpenUser = 0x400;    // a silent PCM sound described by CreateSoundInfo
+constexpr Mode kOpenUser = 0x400;  // a silent PCM sound described by CreateSoundInfo
 
 enum class TimeUnit : unsigned { Ms = 1, Pcm = 2, PcmBytes = 4 };
 
@@ -95,9 +95,9 @@ enum class SoundFormat : int { None = 0, Pcm8 = 1, Pcm16 = 2, Pcm24 = 3, Pcm32 =
 // sizeof(CreateSoundInfo).
 struct CreateSoundInfo {
     int cbsize = 0;
-    unsigned length = 0;        // bytes
+    unsigned length = 0;  // bytes
     int numChannels = 0;
-    int defaultFrequency = 0;   // Hz
+    int defaultFrequency = 0;                // Hz
     SoundFormat format = SoundFormat::None;  // Pcm16 only
 };
 
@@ -297,8 +297,8 @@ public:
     // rate and channel count.
     Result getRecordNumDrivers(int* count, int* connected);
     Result getRecordDriverInfo(int id, char* name, int nameLength, DriverGuid* guid,
-                               int* systemRate, SpeakerMode* speakerMode,
-                               int* speakerModeChannels, DriverState* state);
+                               int* systemRate, SpeakerMode* speakerMode, int* speakerModeChannels,
+                               DriverState* state);
 
     // maxChannels 1..kMaxChannels. extraDriverData: the output path (const
     // char*, UTF-8) for the WAV writer; ignored otherwise. Server, for the

@@ -94,8 +94,8 @@ struct Hub {
                 continue;
             }
             int64_t at = next->nextNs();
-            auto wall = wallAnchor + std::chrono::nanoseconds(
-                                         static_cast<int64_t>((at - simAnchor) / speed));
+            auto wall = wallAnchor +
+                        std::chrono::nanoseconds(static_cast<int64_t>((at - simAnchor) / speed));
             if (Clock::now() < wall) {
                 wake.wait_until(lock, wall);
                 continue;  // the set of events may have changed meanwhile
@@ -190,11 +190,16 @@ bool configureText(Hub& hub, const std::string& text) {
                 auto eq = fields[i].find('=');
                 if (eq == std::string::npos) return false;
                 std::string key = fields[i].substr(0, eq), value = fields[i].substr(eq + 1);
-                if (key == "tone") d.toneHz = std::atof(value.c_str());
-                else if (key == "amp") d.amplitude = static_cast<float>(std::atof(value.c_str()));
-                else if (key == "chunk") d.chunkMs = static_cast<unsigned>(std::atoi(value.c_str()));
-                else if (key == "wav") d.wavPath = value;
-                else return false;
+                if (key == "tone")
+                    d.toneHz = std::atof(value.c_str());
+                else if (key == "amp")
+                    d.amplitude = static_cast<float>(std::atof(value.c_str()));
+                else if (key == "chunk")
+                    d.chunkMs = static_cast<unsigned>(std::atoi(value.c_str()));
+                else if (key == "wav")
+                    d.wavPath = value;
+                else
+                    return false;
             }
             if (d.chunkMs == 0) return false;
             capture.push_back(d);
@@ -252,8 +257,8 @@ public:
         mixer_->renderBlock(block_.data());
         ++blocks_;
         // Driver 0 plays on whatever device is the default now.
-        const std::string& name = device_.empty() ? (h.playback.empty() ? device_ : h.playback[0].name)
-                                                  : device_;
+        const std::string& name =
+            device_.empty() ? (h.playback.empty() ? device_ : h.playback[0].name) : device_;
         auto it = h.played.find(name);
         if (it == h.played.end()) return;
         auto& samples = it->second.samples;
@@ -273,8 +278,8 @@ private:
 // A capture device delivering its signal into a sound, one chunk per event.
 class InProcessRecorder final : public detail::Recorder, public Event {
 public:
-    InProcessRecorder(const inprocess::CaptureDevice& device, std::unique_ptr<detail::RecordTarget> target,
-                      std::vector<float> material)
+    InProcessRecorder(const inprocess::CaptureDevice& device,
+                      std::unique_ptr<detail::RecordTarget> target, std::vector<float> material)
         : device_(device), target_(std::move(target)), material_(std::move(material)) {
         const detail::SoundObject& sound = target_->sound();
         channels_ = sound.channels;
@@ -356,7 +361,8 @@ bool loadMaterial(const std::string& path, int rate, int channels, std::vector<f
     if (frames <= 0) return false;
     std::vector<float> mapped(static_cast<size_t>(frames) * channels);
     for (sf_count_t f = 0; f < frames; ++f)
-        for (int c = 0; c < channels; ++c) mapped[f * channels + c] = data[f * info.channels + c % info.channels];
+        for (int c = 0; c < channels; ++c)
+            mapped[f * channels + c] = data[f * info.channels + c % info.channels];
     if (info.samplerate == rate) {
         *out = std::move(mapped);
         return true;
@@ -397,24 +403,28 @@ public:
                             h.capture[i].channels, i == 0});
         return Result::Ok;
     }
-    std::unique_ptr<detail::Output> openOutput(detail::Mixer* mixer, const detail::DriverEntry& driver,
+    std::unique_ptr<detail::Output> openOutput(detail::Mixer* mixer,
+                                               const detail::DriverEntry& driver,
                                                detail::DeferredFailure*, Result* result) override {
         *result = Result::Ok;
         return std::make_unique<InProcessOutput>(mixer, driver.device);
     }
     std::unique_ptr<detail::Recorder> openRecorder(const detail::DriverEntry& driver,
                                                    std::unique_ptr<detail::RecordTarget> target,
-                                                   detail::DeferredFailure*, Result* result) override {
+                                                   detail::DeferredFailure*,
+                                                   Result* result) override {
         Hub& h = hub();
         inprocess::CaptureDevice device;
         {
             std::lock_guard<std::mutex> guard(h.mutex);
             h.ensureConfigured();
-            const std::string& name = driver.device.empty() && !h.capture.empty() ? h.capture[0].name
-                                                                                  : driver.device;
-            auto it = std::find_if(h.capture.begin(), h.capture.end(),
-                                   [&](const inprocess::CaptureDevice& d) { return d.name == name; });
-            bool unplugged = std::find(h.unplugged.begin(), h.unplugged.end(), name) != h.unplugged.end();
+            const std::string& name =
+                driver.device.empty() && !h.capture.empty() ? h.capture[0].name : driver.device;
+            auto it =
+                std::find_if(h.capture.begin(), h.capture.end(),
+                             [&](const inprocess::CaptureDevice& d) { return d.name == name; });
+            bool unplugged =
+                std::find(h.unplugged.begin(), h.unplugged.end(), name) != h.unplugged.end();
             if (it == h.capture.end() || unplugged) {
                 *result = Result::RecordFailed;
                 return nullptr;
@@ -423,7 +433,8 @@ public:
         }
         std::vector<float> material;
         const detail::SoundObject& sound = target->sound();
-        if (!device.wavPath.empty() && !loadMaterial(device.wavPath, sound.rate, sound.channels, &material)) {
+        if (!device.wavPath.empty() &&
+            !loadMaterial(device.wavPath, sound.rate, sound.channels, &material)) {
             *result = Result::FileBad;
             return nullptr;
         }
@@ -434,7 +445,9 @@ public:
 }  // namespace
 
 namespace detail {
-std::unique_ptr<DeviceBackend> makeInProcessBackend() { return std::make_unique<InProcessBackend>(); }
+std::unique_ptr<DeviceBackend> makeInProcessBackend() {
+    return std::make_unique<InProcessBackend>();
+}
 }  // namespace detail
 
 namespace inprocess {
@@ -451,7 +464,8 @@ Backend defaultBackend() {
     return h.backend;
 }
 
-void configure(const std::vector<PlaybackDevice>& playback, const std::vector<CaptureDevice>& capture) {
+void configure(const std::vector<PlaybackDevice>& playback,
+               const std::vector<CaptureDevice>& capture) {
     Hub& h = hub();
     std::lock_guard<std::mutex> guard(h.mutex);
     h.playback = playback;
@@ -489,9 +503,11 @@ double now() {
     std::lock_guard<std::mutex> guard(h.mutex);
     int64_t ns = h.nowNs;
     if (h.mode == ClockMode::RealTime)
-        ns = h.simAnchor + static_cast<int64_t>(
-                               std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - h.wallAnchor)
-                                   .count() * h.speed);
+        ns = h.simAnchor +
+             static_cast<int64_t>(
+                 std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - h.wallAnchor)
+                     .count() *
+                 h.speed);
     return static_cast<double>(ns - h.originNs) / 1e6;
 }
 

@@ -27,7 +27,10 @@ constexpr int kReopenIntervalMs = 1000;
 class PulseOutput final : public Output {
 public:
     PulseOutput(Mixer* mixer, std::string device, DeferredFailure* failures)
-        : mixer_(mixer), device_(std::move(device)), failures_(failures), block_(kMixerBlockFrames) {}
+        : mixer_(mixer),
+          device_(std::move(device)),
+          failures_(failures),
+          block_(kMixerBlockFrames) {}
     ~PulseOutput() override { stop(); }
 
     uint64_t underruns() const override { return underruns_.load(std::memory_order_relaxed); }
@@ -44,7 +47,8 @@ public:
     Result update() override {
         delete retired_.exchange(nullptr);
         if (!failed_.load() || replacement_.load()) return Result::Ok;
-        if (Clock::now() - lastReopen_ < std::chrono::milliseconds(kReopenIntervalMs)) return Result::Ok;
+        if (Clock::now() - lastReopen_ < std::chrono::milliseconds(kReopenIntervalMs))
+            return Result::Ok;
         lastReopen_ = Clock::now();
         if (auto stream = openStream()) replacement_.store(stream.release());
         return Result::Ok;
@@ -66,8 +70,8 @@ private:
     }
 
     void run() {
-        const auto blockTime = std::chrono::nanoseconds(
-            static_cast<int64_t>(kMixerBlockFrames) * 1000000000LL / mixer_->rate());
+        const auto blockTime = std::chrono::nanoseconds(static_cast<int64_t>(kMixerBlockFrames) *
+                                                        1000000000LL / mixer_->rate());
         auto deadline = Clock::now();
         while (running_.load(std::memory_order_relaxed)) {
             if (pulse::Stream* fresh = replacement_.exchange(nullptr)) {
@@ -79,10 +83,12 @@ private:
             mixer_->renderBlock(block_.data());
             if (!failed_.load(std::memory_order_relaxed)) {
                 const bool written = stream_->writeThenWait(block_.data(), kMixerBlockFrames);
-                underruns_.store(earlierStreamUnderruns_ + stream_->underflows(), std::memory_order_relaxed);
+                underruns_.store(earlierStreamUnderruns_ + stream_->underflows(),
+                                 std::memory_order_relaxed);
                 if (written) continue;
                 failed_.store(true);
-                failures_->post(Result::OutputInit, "the playback device failed; mixing goes on without it");
+                failures_->post(Result::OutputInit,
+                                "the playback device failed; mixing goes on without it");
                 deadline = Clock::now();
             }
             // Without a device the mixer keeps time on its own.
@@ -150,7 +156,9 @@ private:
             }
             if (ok && count > 0) ok = stream_->read(buffer_.data(), count);
         }
-        if (!ok) failures_->post(Result::RecordFailed, "the capture device went away; recording stopped");
+        if (!ok)
+            failures_->post(Result::RecordFailed,
+                            "the capture device went away; recording stopped");
         recording_.store(false);
     }
 
@@ -182,20 +190,21 @@ public:
         return Result::Ok;
     }
 
-    std::unique_ptr<Output> openOutput(Mixer* mixer, const DriverEntry& driver, DeferredFailure* failures,
-                                       Result* result) override {
+    std::unique_ptr<Output> openOutput(Mixer* mixer, const DriverEntry& driver,
+                                       DeferredFailure* failures, Result* result) override {
         *result = Result::Ok;
         return std::make_unique<PulseOutput>(mixer, driver.device, failures);
     }
 
-    std::unique_ptr<Recorder> openRecorder(const DriverEntry& driver, std::unique_ptr<RecordTarget> target,
+    std::unique_ptr<Recorder> openRecorder(const DriverEntry& driver,
+                                           std::unique_ptr<RecordTarget> target,
                                            DeferredFailure* failures, Result* result) override {
         // The server converts the device's format to the sound's.
         const SoundObject& sound = target->sound();
-        auto stream = pulse::Stream::open(pulse::StreamDirection::Record, driver.device,
-                                          static_cast<uint32_t>(sound.rate),
-                                          static_cast<uint8_t>(sound.channels),
-                                          pulse::StreamLatency{kCaptureFragmentMs, 0}, "Parlune capture");
+        auto stream = pulse::Stream::open(
+            pulse::StreamDirection::Record, driver.device, static_cast<uint32_t>(sound.rate),
+            static_cast<uint8_t>(sound.channels), pulse::StreamLatency{kCaptureFragmentMs, 0},
+            "Parlune capture");
         if (!stream) {
             *result = Result::RecordFailed;
             return nullptr;
@@ -208,8 +217,8 @@ private:
     std::shared_ptr<pulse::DeviceDirectory> directory_ = pulse::DeviceDirectory::shared();
 
     // The default device first, then the others in server order.
-    static void collect(const std::vector<pulse::DeviceInfo>& devices, const std::string& defaultName,
-                        std::vector<DriverEntry>* out) {
+    static void collect(const std::vector<pulse::DeviceInfo>& devices,
+                        const std::string& defaultName, std::vector<DriverEntry>* out) {
         out->clear();
         auto entry = [](const pulse::DeviceInfo& d, bool isDefault) {
             DriverEntry e;

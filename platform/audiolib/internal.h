@@ -31,7 +31,8 @@ class DeferredFailure {
 public:
     void post(Result result, const char* staticMessage) {
         const char* expected = nullptr;
-        if (!message_.compare_exchange_strong(expected, &kClaimed, std::memory_order_acquire)) return;
+        if (!message_.compare_exchange_strong(expected, &kClaimed, std::memory_order_acquire))
+            return;
         result_.store(result, std::memory_order_relaxed);
         message_.store(staticMessage, std::memory_order_release);
     }

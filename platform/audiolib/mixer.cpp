@@ -89,7 +89,8 @@ long feedChannel(void* data, float** out) {
         }
         slot.feedCursor = 0;
     }
-    size_t count = static_cast<size_t>(std::min<uint64_t>(kFeedFrames, sound.frames - slot.feedCursor));
+    size_t count =
+        static_cast<size_t>(std::min<uint64_t>(kFeedFrames, sound.frames - slot.feedCursor));
     sound.readMono(slot.feedCursor, count, slot.feedBuffer.data());
     slot.feedCursor += count;
     *out = slot.feedBuffer.data();
@@ -97,8 +98,12 @@ long feedChannel(void* data, float** out) {
 }
 
 Mixer::Mixer(SystemObject* system, int rate, int maxChannels)
-    : reverb(rate), system_(system), rate_(rate), mix_(kMixerBlockFrames),
-      scratch_(kMixerBlockFrames), channelOut_(kMixerBlockFrames) {
+    : reverb(rate),
+      system_(system),
+      rate_(rate),
+      mix_(kMixerBlockFrames),
+      scratch_(kMixerBlockFrames),
+      channelOut_(kMixerBlockFrames) {
     slots.reserve(maxChannels);
     for (int i = 0; i < maxChannels; ++i) {
         auto slot = std::make_shared<ChannelSlot>();
@@ -188,7 +193,8 @@ void Mixer::renderBlock(float* out) {
         if (result == Result::Ok) {
             mix_.swap(scratch_);
         } else {
-            system_->failures.post(result, "a DSP read callback failed; its block passed unchanged");
+            system_->failures.post(result,
+                                   "a DSP read callback failed; its block passed unchanged");
         }
     }
 

@@ -54,7 +54,8 @@ public:
     // oldest first, and returns how many; the rest are the caller's to drop.
     size_t push(const T* items, size_t count) {
         const size_t head = head_.load(std::memory_order_relaxed);
-        const size_t tail = tail_.load(std::memory_order_acquire);  // the consumer is done with those slots
+        const size_t tail =
+            tail_.load(std::memory_order_acquire);  // the consumer is done with those slots
         const size_t n = std::min(count, capacity_ - (head - tail));
         for (size_t k = 0, i = head % capacity_; k < n; ++k, i = i + 1 == capacity_ ? 0 : i + 1)
             slots_[i] = items[k];
@@ -72,13 +73,16 @@ public:
     }
     // Producer, real-time safe: hands over the slot reserve() gave (only
     // after a reserve() that gave one).
-    void commit() { head_.store(head_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    void commit() {
+        head_.store(head_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    }
 
     // Consumer, real-time safe: copies up to `count` items, oldest first,
     // into `out` and returns how many.
     size_t pop(T* out, size_t count) {
         const size_t tail = tail_.load(std::memory_order_relaxed);
-        const size_t head = head_.load(std::memory_order_acquire);  // the producer's items are complete
+        const size_t head =
+            head_.load(std::memory_order_acquire);  // the producer's items are complete
         const size_t n = std::min(count, head - tail);
         for (size_t k = 0, i = tail % capacity_; k < n; ++k, i = i + 1 == capacity_ ? 0 : i + 1)
             out[k] = slots_[i];
@@ -96,7 +100,9 @@ public:
     }
     // Consumer, real-time safe: frees the slot front() gave (only after a
     // front() that gave one).
-    void popFront() { tail_.store(tail_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    void popFront() {
+        tail_.store(tail_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    }
 
 private:
     const size_t capacity_;

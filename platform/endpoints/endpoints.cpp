@@ -19,7 +19,8 @@ bool PulseEndpoints::available() const { return directory_->connected(); }
 std::optional<std::string> PulseEndpoints::defaultPlaybackName() {
     const std::string name = directory_->defaultPlaybackName();
     if (name.empty()) return std::nullopt;
-    for (const auto& sink : directory_->playbackDevices().value_or(std::vector<pulse::DeviceInfo>{}))
+    for (const auto& sink :
+         directory_->playbackDevices().value_or(std::vector<pulse::DeviceInfo>{}))
         if (sink.name == name) return sink.description;
     return std::nullopt;
 }
@@ -35,11 +36,14 @@ std::optional<std::vector<Endpoint>> PulseEndpoints::active() {
 std::optional<Endpoint> PulseEndpoints::defaultEndpoint() {
     const std::string name = directory_->defaultCaptureName();
     if (name.empty()) return std::nullopt;
-    for (const auto& source : directory_->captureDevices().value_or(std::vector<pulse::DeviceInfo>{}))
+    for (const auto& source :
+         directory_->captureDevices().value_or(std::vector<pulse::DeviceInfo>{}))
         if (source.name == name) return endpoint(source);
     return std::nullopt;
 }
 
-bool PulseEndpoints::setMute(const std::string& id, bool mute) { return directory_->setCaptureMute(id, mute); }
+bool PulseEndpoints::setMute(const std::string& id, bool mute) {
+    return directory_->setCaptureMute(id, mute);
+}
 
 }  // namespace parlune::endpoints

@@ -33,7 +33,8 @@ public:
         context_ = pa_context_new(api, clientName.c_str());
         if (!context_) return false;
         pa_context_set_state_callback(context_, &Connection::onContextState, this);
-        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            return false;
         if (pa_threaded_mainloop_start(loop_) < 0) return false;
         started_ = true;
         Lock lock(*this);
@@ -41,7 +42,8 @@ public:
         pa_gettimeofday(&tv);
         pa_timeval_add(&tv, kHeartbeatUs);
         heartbeat_ = api->time_new(api, &tv, &Connection::onHeartbeat, this);
-        waitFor([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; }, deadlineIn(timeoutMs));
+        waitFor([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; },
+                deadlineIn(timeoutMs));
         return pa_context_get_state(context_) == PA_CONTEXT_READY;
     }
 
@@ -113,7 +115,8 @@ private:
         connection->signal();
     }
 
-    static void onHeartbeat(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* self) {
+    static void onHeartbeat(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                            void* self) {
         timeval tv;
         pa_gettimeofday(&tv);
         pa_timeval_add(&tv, kHeartbeatUs);
@@ -245,7 +248,8 @@ struct PulseClient::Impl {
         Connection::Lock lock(connection);
         if (!connection.ready()) return out;
         Collect<T> collect{&connection, &out};
-        if (!connection.waitOperation(start(&collect), deadlineIn(timeoutMs)) || !collect.ok) out.clear();
+        if (!connection.waitOperation(start(&collect), deadlineIn(timeoutMs)) || !collect.ok)
+            out.clear();
         return out;
     }
 
@@ -287,33 +291,42 @@ std::vector<DeviceInfo> PulseClient::sources() {
 
 std::string PulseClient::defaultSinkName() {
     pa_context* c = impl_->connection.context();
-    return impl_->call([&](Result* r) { return pa_context_get_server_info(c, onServerInfo, r); }).text1;
+    return impl_->call([&](Result* r) { return pa_context_get_server_info(c, onServerInfo, r); })
+        .text1;
 }
 
 std::string PulseClient::defaultSourceName() {
     pa_context* c = impl_->connection.context();
-    return impl_->call([&](Result* r) { return pa_context_get_server_info(c, onServerInfo, r); }).text2;
+    return impl_->call([&](Result* r) { return pa_context_get_server_info(c, onServerInfo, r); })
+        .text2;
 }
 
 bool PulseClient::setDefaultSink(const std::string& name) {
     pa_context* c = impl_->connection.context();
-    return impl_->call([&](Result* r) {
-        return pa_context_set_default_sink(c, name.c_str(), onSuccess, r);
-    }).success != 0;
+    return impl_
+               ->call([&](Result* r) {
+                   return pa_context_set_default_sink(c, name.c_str(), onSuccess, r);
+               })
+               .success != 0;
 }
 
 bool PulseClient::setDefaultSource(const std::string& name) {
     pa_context* c = impl_->connection.context();
-    return impl_->call([&](Result* r) {
-        return pa_context_set_default_source(c, name.c_str(), onSuccess, r);
-    }).success != 0;
+    return impl_
+               ->call([&](Result* r) {
+                   return pa_context_set_default_source(c, name.c_str(), onSuccess, r);
+               })
+               .success != 0;
 }
 
 bool PulseClient::setSourceMute(const std::string& name, bool mute) {
     pa_context* c = impl_->connection.context();
-    return impl_->call([&](Result* r) {
-        return pa_context_set_source_mute_by_name(c, name.c_str(), mute ? 1 : 0, onSuccess, r);
-    }).success != 0;
+    return impl_
+               ->call([&](Result* r) {
+                   return pa_context_set_source_mute_by_name(c, name.c_str(), mute ? 1 : 0,
+                                                             onSuccess, r);
+               })
+               .success != 0;
 }
 
 std::vector<ModuleInfo> PulseClient::modules() {
@@ -332,16 +345,17 @@ int64_t PulseClient::loadModule(const std::string& name, const std::string& argu
 
 bool PulseClient::unloadModule(uint32_t index) {
     pa_context* c = impl_->connection.context();
-    const bool accepted = impl_->call([&](Result* r) {
-        return pa_context_unload_module(c, index, onSuccess, r);
-    }).success != 0;
+    const bool accepted =
+        impl_->call([&](Result* r) { return pa_context_unload_module(c, index, onSuccess, r); })
+            .success != 0;
     if (!accepted) return false;
     // The server acknowledges before it has removed the module; wait until its
     // devices are gone, so a reload right after cannot clash with their names.
     const auto deadline = deadlineIn(impl_->timeoutMs);
     while (Clock::now() < deadline) {
         const auto list = modules();
-        if (std::none_of(list.begin(), list.end(), [&](const ModuleInfo& m) { return m.index == index; }))
+        if (std::none_of(list.begin(), list.end(),
+                         [&](const ModuleInfo& m) { return m.index == index; }))
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -368,13 +382,16 @@ bool PulseClient::watchDevices(std::function<void()> onEvent) {
     {
         Connection::Lock lock(impl.connection);
         impl.watcher = std::move(onEvent);
-        impl.connection.lostHook = watching ? std::function<void()>([&impl] { impl.watcher(); }) : nullptr;
+        impl.connection.lostHook =
+            watching ? std::function<void()>([&impl] { impl.watcher(); }) : nullptr;
         pa_context_set_subscribe_callback(c, watching ? &Impl::onSubscribe : nullptr, &impl);
     }
     const auto mask = static_cast<pa_subscription_mask_t>(
-        watching ? PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER
-                 : PA_SUBSCRIPTION_MASK_NULL);
-    return impl.call([&](Result* r) { return pa_context_subscribe(c, mask, onSuccess, r); }).success != 0;
+        watching
+            ? PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER
+            : PA_SUBSCRIPTION_MASK_NULL);
+    return impl.call([&](Result* r) { return pa_context_subscribe(c, mask, onSuccess, r); })
+               .success != 0;
 }
 
 bool serverReachable(int timeoutMs) {
@@ -423,7 +440,9 @@ struct Stream::Impl {
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) impl->failed = true;
         impl->connection.signal();
     }
-    static void onData(pa_stream*, size_t, void* self) { static_cast<Impl*>(self)->connection.signal(); }
+    static void onData(pa_stream*, size_t, void* self) {
+        static_cast<Impl*>(self)->connection.signal();
+    }
     static void onUnderflow(pa_stream*, void* self) {
         static_cast<Impl*>(self)->underflows.fetch_add(1, std::memory_order_relaxed);
     }
@@ -451,7 +470,8 @@ std::unique_ptr<Stream> Stream::open(StreamDirection direction, const std::strin
     impl.channels = channels;
     impl.frameBytes = sizeof(float) * channels;
     // Generous: a healthy stream moves data every few milliseconds.
-    impl.stallTimeoutMs = std::max<int>(kDefaultTimeoutMs, 4 * (latency.targetMs + latency.prebufMs));
+    impl.stallTimeoutMs =
+        std::max<int>(kDefaultTimeoutMs, 4 * (latency.targetMs + latency.prebufMs));
     if (!impl.connection.open(applicationName, kDefaultTimeoutMs)) return nullptr;
 
     pa_sample_spec spec;
@@ -492,9 +512,9 @@ std::unique_ptr<Stream> Stream::open(StreamDirection direction, const std::strin
         attr.tlength = target;
         // At least one frame: with prebuf 0 the server never reports the
         // buffer empty, so a drain would never finish.
-        attr.prebuf = std::max<uint32_t>(static_cast<uint32_t>(impl.frameBytes),
-                                         std::min(bytesFor(latency.prebufMs), target) /
-                                             impl.frameBytes * impl.frameBytes);
+        attr.prebuf = std::max<uint32_t>(
+            static_cast<uint32_t>(impl.frameBytes),
+            std::min(bytesFor(latency.prebufMs), target) / impl.frameBytes * impl.frameBytes);
         attr.minreq = std::max<uint32_t>(static_cast<uint32_t>(impl.frameBytes),
                                          target / 4 / impl.frameBytes * impl.frameBytes);
         rc = pa_stream_connect_playback(impl.stream, dev, &attr, flags, nullptr, nullptr);
@@ -552,7 +572,8 @@ bool Stream::writeThenWait(const float* frames, size_t frameCount) {
     if (impl.direction != StreamDirection::Playback) return false;
     Connection::Lock lock(impl.connection);
     if (!impl.alive()) return false;
-    if (pa_stream_write(impl.stream, frames, frameCount * impl.frameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+    if (pa_stream_write(impl.stream, frames, frameCount * impl.frameBytes, nullptr, 0,
+                        PA_SEEK_RELATIVE) < 0) {
         impl.failed = true;
         return false;
     }

@@ -21,7 +21,7 @@ struct DeviceInfo {
     std::string description;  // friendly name the user sees
     uint32_t rate = 0;        // native sample rate
     uint8_t channels = 0;
-    bool isMonitor = false;   // sources only: monitor of a sink
+    bool isMonitor = false;  // sources only: monitor of a sink
     bool muted = false;
     uint32_t ownerModule = UINT32_MAX;  // index of the module that made it, if any
 };
@@ -37,7 +37,7 @@ struct StreamInfo {
     uint32_t index = 0;
     std::string applicationName;
     std::string mediaName;
-    uint32_t deviceIndex = 0;  // sink or source it is connected to
+    uint32_t deviceIndex = 0;           // sink or source it is connected to
     uint32_t ownerModule = UINT32_MAX;  // set for streams a module made (e.g. a remap source)
 };
 
@@ -90,8 +90,8 @@ bool serverReachable(int timeoutMs = 1000);
 
 // Explicit buffering so the server does not pick its default (up to 2 s).
 struct StreamLatency {
-    uint32_t targetMs = 20;     // playback: tlength; record: fragsize
-    uint32_t prebufMs = 0;      // playback only; 0 = start at once
+    uint32_t targetMs = 20;  // playback: tlength; record: fragsize
+    uint32_t prebufMs = 0;   // playback only; 0 = start at once
 };
 
 enum class StreamDirection { Playback, Record };
@@ -107,8 +107,7 @@ public:
     // nullptr when the server or the device cannot be had.
     static std::unique_ptr<Stream> open(StreamDirection direction, const std::string& device,
                                         uint32_t rate, uint8_t channels,
-                                        const StreamLatency& latency,
-                                        const std::string& streamName,
+                                        const StreamLatency& latency, const std::string& streamName,
                                         const std::string& applicationName = "Parlune");
 
     // Blocks until all frames are written/read; false when the stream failed

@@ -7,15 +7,13 @@
 // thread (see worker_thread.h). The I/O threads never allocate, log or wait
 // on a lock a caller holds for long.
 //
-// Thread contract: any call from any thread, except that nothing may use a handle while it is being closed.
-// What the calls wait for: the device counts, and caps or open when no list
-// has been taken yet, ask the audio server (2 s when it does not answer);
-// open also connects its stream (3 s for each step). Stop and reset wait for
-// the I/O thread to let go of the header in hand, which it does between
-// chunks of 256 frames (a few ms), and close joins the I/O thread, which may
-// be reading a 5 ms piece it discards: a stalled stream holds each of them
-// until its stall timeout (3 s) fails the stream. The other calls take the
-// device's lock only for a queue edit.
+// Thread contract: any call from any thread, except that nothing may use a handle while it is being
+// closed. What the calls wait for: the device counts, and caps or open when no list has been taken
+// yet, ask the audio server (2 s when it does not answer); open also connects its stream (3 s for
+// each step). Stop and reset wait for the I/O thread to let go of the header in hand, which it does
+// between chunks of 256 frames (a few ms), and close joins the I/O thread, which may be reading a 5
+// ms piece it discards: a stalled stream holds each of them until its stall timeout (3 s) fails the
+// stream. The other calls take the device's lock only for a queue edit.
 #pragma once
 
 #include <cstddef>

@@ -67,7 +67,8 @@ void listDevices(bool capture) {
     std::vector<DeviceEntry> entries;
     const auto directory = pulse::DeviceDirectory::shared();
     if (const auto devices = capture ? directory->captureDevices() : directory->playbackDevices())
-        for (const auto& info : *devices) entries.push_back({info.name, info.description, info.channels});
+        for (const auto& info : *devices)
+            entries.push_back({info.name, info.description, info.channels});
     std::lock_guard<std::mutex> lock(directoryMutex);
     (capture ? captureDevices : playbackDevices) = std::move(entries);
     (capture ? captureListed : playbackListed) = true;
@@ -387,7 +388,9 @@ Result inStop(InHandle handle) {
 }
 Result inReset(InHandle handle) { return reset(handle); }
 Result inClose(InHandle handle) { return close(handle); }
-Result inGetErrorText(Result error, char* text, size_t size) { return errorText(error, text, size); }
+Result inGetErrorText(Result error, char* text, size_t size) {
+    return errorText(error, text, size);
+}
 
 unsigned outGetNumDevs() { return countDevices(false); }
 Result outGetDevCaps(unsigned deviceId, OutCaps* caps) { return getCaps(false, deviceId, caps); }
@@ -400,6 +403,8 @@ Result outUnprepareHeader(OutHandle handle, Header* header) { return unprepare(h
 Result outWrite(OutHandle handle, Header* header) { return enqueue(handle, header); }
 Result outReset(OutHandle handle) { return reset(handle); }
 Result outClose(OutHandle handle) { return close(handle); }
-Result outGetErrorText(Result error, char* text, size_t size) { return errorText(error, text, size); }
+Result outGetErrorText(Result error, char* text, size_t size) {
+    return errorText(error, text, size);
+}
 
 }  // namespace parlune::wave

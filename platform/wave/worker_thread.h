@@ -29,7 +29,8 @@ enum class ThreadPriority { Normal, TimeCritical };
 // The message box of the wave side: one line on standard error.
 void messageBox(const std::string& text);
 
-// Thread contract: handlers run on the worker thread; posting, waitIdle and setPriority from any thread.
+// Thread contract: handlers run on the worker thread; posting, waitIdle and setPriority from any
+// thread.
 class WorkerThread {
 public:
     using Handler = std::function<void(uintptr_t wParam, uintptr_t lParam)>;

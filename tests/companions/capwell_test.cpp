@@ -8,8 +8,8 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/vdev/virtual_device.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
@@ -99,13 +99,14 @@ TEST_F(Capwell, RecordsNothingWithoutDeviceOrWritableFile) {
 }
 
 TEST(CapwellLibrary, ExportsOnlyItsThreeFunctions) {
-    const auto nm = runProgram({"/usr/bin/nm", "-D", "--defined-only",
-                                std::string(PARLUNE_LIB_DIR) + "/libcapwell.so"});
+    const auto nm = runProgram(
+        {"/usr/bin/nm", "-D", "--defined-only", std::string(PARLUNE_LIB_DIR) + "/libcapwell.so"});
     ASSERT_EQ(nm.exitCode, 0) << nm.output;
     std::istringstream lines(nm.output);
     std::vector<std::string> names;
     std::string address, type, name;
     while (lines >> address >> type >> name) names.push_back(name);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"set_recorded_filename", "start_record", "stop_record"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"set_recorded_filename", "start_record", "stop_record"}));
 }

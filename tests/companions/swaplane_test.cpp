@@ -4,8 +4,8 @@
 
 #include "app/core/data_files.h"
 #include "app/core/playdev_file.h"
-#include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/vdev/virtual_device.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 

@@ -8,8 +8,8 @@
 #include "engine/engine_internal.h"
 #include "platform/audiolib/inprocess.h"
 
-#include <QtConcurrent>
 #include <gtest/gtest.h>
+#include <QtConcurrent>
 
 #include <chrono>
 #include <functional>
@@ -93,8 +93,10 @@ protected:
 
     // Waits (in real time, as a guard against a hung run) until `predicate`
     // holds for the live chain's status.
-    bool waitFor(const std::function<bool(const LiveChainStatus&)>& predicate, int timeoutMs = 20000) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool waitFor(const std::function<bool(const LiveChainStatus&)>& predicate,
+                 int timeoutMs = 20000) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < deadline) {
             if (predicate(liveChainStatus())) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));

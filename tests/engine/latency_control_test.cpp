@@ -106,11 +106,11 @@ TEST(LatencyControl, PlaybackThatOvertookTheRecordingIsPutBackOnTarget) {
         uint32_t position;
     };
     const Case cases[] = {
-        {10000, 7600, false, 0},       // on target
-        {10000, 10480, true, 7600},    // 10 ms ahead: reads as 990 ms behind
-        {1000, 47000, false, 0},       // behind across the wrap: 2000 samples
-        {1000, 2000, true, 46600},     // ahead, target across the wrap
-        {30000, 5000, true, 27600},    // more than half a ring behind
+        {10000, 7600, false, 0},     // on target
+        {10000, 10480, true, 7600},  // 10 ms ahead: reads as 990 ms behind
+        {1000, 47000, false, 0},     // behind across the wrap: 2000 samples
+        {1000, 2000, true, 46600},   // ahead, target across the wrap
+        {30000, 5000, true, 27600},  // more than half a ring behind
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.playPos);

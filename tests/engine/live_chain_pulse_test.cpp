@@ -8,8 +8,8 @@
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
-#include <QtConcurrent>
 #include <gtest/gtest.h>
+#include <QtConcurrent>
 
 #include <atomic>
 #include <chrono>
@@ -90,8 +90,8 @@ protected:
     void speak() {
         pulse::StreamLatency latency;
         latency.targetMs = 40;
-        auto feed = pulse::Stream::open(pulse::StreamDirection::Playback, "micsink", kRate, 1, latency,
-                                        "engine test speech");
+        auto feed = pulse::Stream::open(pulse::StreamDirection::Playback, "micsink", kRate, 1,
+                                        latency, "engine test speech");
         ASSERT_TRUE(feed);
         ASSERT_TRUE(feed->write(speech_.samples.data(), speech_.samples.size()));
         feed->drain();

@@ -128,7 +128,8 @@ TEST_F(EngineTest, SwitchingTheMorphOnTakesEffectWithinOnePass) {
     store().set(app::prop::isCartoonMorph, true);
     store().set(app::prop::pitch, 1.5);
     onPause = [this](const Pause&, size_t index) {
-        if (index == 59) store().set(app::prop::isDspBipassed, false);  // applied by the pass at 3.0 s
+        if (index == 59)
+            store().set(app::prop::isDspBipassed, false);  // applied by the pass at 3.0 s
     };
     startLive();
     ASSERT_TRUE(waitPasses(80));
@@ -145,7 +146,8 @@ TEST_F(EngineTest, SwitchingTheMorphOnTakesEffectWithinOnePass) {
 // A 20 ms tone burst at the start of every second.
 float bursts(uint64_t frame, int) {
     const uint64_t inSecond = frame % 48000;
-    return inSecond < 960 ? float(0.5 * std::sin(2 * M_PI * 1000.0 * double(inSecond) / 48000.0)) : 0.0f;
+    return inSecond < 960 ? float(0.5 * std::sin(2 * M_PI * 1000.0 * double(inSecond) / 48000.0))
+                          : 0.0f;
 }
 
 double firstLoud(const std::vector<float>& x, double fromS) {
@@ -242,13 +244,14 @@ TEST_F(EngineTest, LostCaptureKeepsPollingAndARestartRecordsAgain) {
     EXPECT_EQ(liveChainStatus().samplesRecorded, frozen);  // nothing new arrives
     EXPECT_EQ(liveChainStatus().phase, Phase::Playing);    // and the run goes on
     stopLive();
-    for (const Pause& p : pauses()) EXPECT_EQ(p.ms, 50);   // paced, not spinning
+    for (const Pause& p : pauses()) EXPECT_EQ(p.ms, 50);  // paced, not spinning
 
     onPause = nullptr;
     ip::configureDefaults();
     ip::resetClock();
     startLive();
-    ASSERT_TRUE(waitFor([](const LiveChainStatus& s) { return s.runs >= 2 && s.samplesRecorded > 48000; }));
+    ASSERT_TRUE(
+        waitFor([](const LiveChainStatus& s) { return s.runs >= 2 && s.samplesRecorded > 48000; }));
 }
 
 }  // namespace

@@ -17,9 +17,9 @@ namespace app = parlune::app;
 namespace engine = parlune::engine;
 namespace voice = parlune::voice;
 using al::Result;
-using parlune::test::readPcm16;
 using parlune::audiolib::testing::renderFile;
 using parlune::audiolib::testing::ScratchDir;
+using parlune::test::readPcm16;
 
 namespace {
 
@@ -93,7 +93,8 @@ TEST(MorphDsp, PrivateFreshStateRendersLikeTheOfflineMorph) {
         ASSERT_EQ(rendered.size(), expected.size());
         int worst = 0;
         for (size_t i = 0; i < expected.size(); ++i) {
-            float scaled = std::nearbyint(std::clamp(expected[i], -1.0f, 32767.0f / 32768.0f) * 32768.0f);
+            float scaled =
+                std::nearbyint(std::clamp(expected[i], -1.0f, 32767.0f / 32768.0f) * 32768.0f);
             worst = std::max(worst, std::abs(static_cast<int>(scaled) - rendered[i]));
         }
         EXPECT_LE(worst, 1) << (cartoon ? "cartoon" : "human");
@@ -108,20 +109,23 @@ TEST(MorphDsp, PitchIsReadFromThePropertiesOnEveryBlock) {
     auto state = voice::makeMorphState();
     engine::MorphDspContext context{state.get(), &store};
     parlune::test::writeWav(dir.file("in.wav"), voiced, 16000);
-    std::vector<float> out = renderFile(dir, dir.file("in.wav"), 0, [&](al::System& system, al::Channel&) {
-        al::DSP morph;
-        engine::createMorphDsp(system, &morph, &context);
-        al::ChannelGroup master;
-        system.getMasterChannelGroup(&master);
-        master.addDSP(0, morph);
-        for (int block = 0; block < 40; ++block) {
-            if (block == 20) store.set(app::prop::pitch, 1.4);
-            system.update();
-        }
-    });
+    std::vector<float> out =
+        renderFile(dir, dir.file("in.wav"), 0, [&](al::System& system, al::Channel&) {
+            al::DSP morph;
+            engine::createMorphDsp(system, &morph, &context);
+            al::ChannelGroup master;
+            system.getMasterChannelGroup(&master);
+            master.addDSP(0, morph);
+            for (int block = 0; block < 40; ++block) {
+                if (block == 20) store.set(app::prop::pitch, 1.4);
+                system.update();
+            }
+        });
     ASSERT_EQ(out.size(), 40u * 1024);
-    double before = parlune::test::medianF0(std::vector<float>(out.begin() + 4 * 1024, out.begin() + 20 * 1024), 16000);
-    double after = parlune::test::medianF0(std::vector<float>(out.begin() + 24 * 1024, out.end()), 16000);
+    double before = parlune::test::medianF0(
+        std::vector<float>(out.begin() + 4 * 1024, out.begin() + 20 * 1024), 16000);
+    double after =
+        parlune::test::medianF0(std::vector<float>(out.begin() + 24 * 1024, out.end()), 16000);
     ASSERT_GT(before, 0);
     EXPECT_NEAR(after / before, 1.4, 0.1);
 }

@@ -220,8 +220,8 @@ TEST_P(RealtimeAllocTest, MixerThreadMakesNoHeapCallsInSteadyState) {
         const int u = pass % 4;
         ASSERT_EQ(units[u].setBypass((pass / 4) % 3 == 0), Result::Ok);
         ASSERT_EQ(units[u].setParameterFloat(parameter[u], low[u] + step[u] * pass), Result::Ok);
-        ASSERT_EQ(system.setReverbProperties(0, pass % 6 < 3 ? &al::fx::kReverbConcertHall
-                                                             : &al::fx::kReverbOff),
+        ASSERT_EQ(system.setReverbProperties(
+                      0, pass % 6 < 3 ? &al::fx::kReverbConcertHall : &al::fx::kReverbOff),
                   Result::Ok);
         mixOneBlock();
         ASSERT_EQ(system.update(), Result::Ok);
@@ -240,7 +240,8 @@ TEST_P(RealtimeAllocTest, MixerThreadMakesNoHeapCallsInSteadyState) {
 INSTANTIATE_TEST_SUITE_P(Clocks, RealtimeAllocTest,
                          ::testing::Values(ip::ClockMode::Manual, ip::ClockMode::RealTime),
                          [](const ::testing::TestParamInfo<ip::ClockMode>& info) {
-                             return info.param == ip::ClockMode::Manual ? "ManualClock" : "RealTimeClock";
+                             return info.param == ip::ClockMode::Manual ? "ManualClock"
+                                                                        : "RealTimeClock";
                          });
 
 }  // namespace

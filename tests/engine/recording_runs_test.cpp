@@ -8,9 +8,9 @@
 #include <QDir>
 #include "voice/morph_unit.h"
 
+#include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
-#include <QTemporaryDir>
 
 namespace parlune::engine::testing {
 namespace {
@@ -69,8 +69,8 @@ TEST_F(RecordingRunsTest, ConversionAndExportRenderOneBlockPer64Ms) {
 }
 
 TEST_F(RecordingRunsTest, ConversionKeepsTheSignalUnprocessed) {
-    ASSERT_TRUE(test::writeWav(stdPath("recorded.wav"), test::voicedSignal(44100 * 2, 44100.0 / 180.0, 44100),
-                               44100));
+    ASSERT_TRUE(test::writeWav(stdPath("recorded.wav"),
+                               test::voicedSignal(44100 * 2, 44100.0 / 180.0, 44100), 44100));
     store().set(app::prop::isDspBipassed, false);  // no unit is used by the conversion anyway
     runConvert();
     const test::Wav converted = test::readWav(stdPath("recorded16khz.wav"));
@@ -148,7 +148,8 @@ TEST_F(RecordingRunsTest, PlaybackWaitsForTheStoppedLiveChainToReleaseTheVoiceSt
 // plays is the morph of the recording from a fresh state even though the
 // shared state carries the history of an earlier playback.
 TEST_F(RecordingRunsTest, PlaybackBehindALiveRunThatDoesNotEndUsesAVoiceStateOfItsOwn) {
-    ip::configure({{"Speaker", 48000, 2}, {"Headphones", 16000, 1}}, {captureDevice("Microphone", 48000, 1)});
+    ip::configure({{"Speaker", 48000, 2}, {"Headphones", 16000, 1}},
+                  {captureDevice("Microphone", 48000, 1)});
     writeRecording16k(1000);
     store().set(app::prop::isCartoonMorph, false);
     store().set(app::prop::pitch, 1.3);
@@ -177,12 +178,16 @@ TEST_F(RecordingRunsTest, PlaybackBehindALiveRunThatDoesNotEndUsesAVoiceStateOfI
     ASSERT_TRUE(waitFor([&](const LiveChainStatus&) { return held.load(); }));
     store().set(app::prop::isRunning, false);
     runPlay();
-    EXPECT_EQ(countLog("runPlay: the live chain is still running; playback uses a voice state of its own"), 1);
+    EXPECT_EQ(
+        countLog(
+            "runPlay: the live chain is still running; playback uses a voice state of its own"),
+        1);
     const std::vector<Pause> all = pauses();
     const auto firstPlayPass = std::find_if(all.begin() + pausesBefore, all.end(),
                                             [&](const Pause& p) { return p.thread == playThread; });
     ASSERT_NE(firstPlayPass, all.end());
-    EXPECT_EQ(firstPlayPass->status.activeRuns, 1) << "playback began while the live run held its audio";
+    EXPECT_EQ(firstPlayPass->status.activeRuns, 1)
+        << "playback began while the live run held its audio";
 
     const test::Wav input = test::readWav(stdPath("recorded16khz.wav"));
     const std::vector<float> expected = voice::morphSignal(input.samples, {false, 1.3f, 1.1f, 1});

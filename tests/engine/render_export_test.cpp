@@ -24,9 +24,19 @@ TEST_F(EngineTest, RendererWritesWhatTheWindowExports) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     const RenderCase cases[] = {
-        {16000, 1, {"--mode", "human", "--pitch", "1.3", "--formant", "1.1", "--echo"}, false, 1.3, 1.1,
+        {16000,
+         1,
+         {"--mode", "human", "--pitch", "1.3", "--formant", "1.1", "--echo"},
+         false,
+         1.3,
+         1.1,
          app::prop::isDspEchoBipassed},
-        {44100, 2, {"--mode", "cartoon", "--pitch", "0.8", "--formant", "2", "--tremolo"}, true, 0.8, 2.0,
+        {44100,
+         2,
+         {"--mode", "cartoon", "--pitch", "0.8", "--formant", "2", "--tremolo"},
+         true,
+         0.8,
+         2.0,
          app::prop::isDspTremoloBipassed},
     };
     for (const RenderCase& c : cases) {

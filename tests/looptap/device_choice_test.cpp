@@ -28,7 +28,7 @@ struct Row {
     std::optional<std::string> config;  // nullopt: no config.ini
     std::vector<std::optional<std::string>> devices;
     int expected;
-    bool firstStart = true;       // before the choice
+    bool firstStart = true;        // before the choice
     bool firstStartAfter = false;  // after it (playback rows)
 };
 
@@ -36,44 +36,92 @@ const std::string kLongSecond = "USB Headset Pro Y Analog Stereo Right channel";
 const std::string kSalon = "Enceinte numérique du salon — stéréo";  // cut inside "—"
 
 const std::vector<Row> kRows = {
-    {"no config.ini: first device past the screen", Side::Playback, std::nullopt,
-     {"Speaker", "Headphones"}, 0},
-    {"empty first line: first device past the screen", Side::Playback, "",
-     {"Speaker", "Headphones"}, 0},
+    {"no config.ini: first device past the screen",
+     Side::Playback,
+     std::nullopt,
+     {"Speaker", "Headphones"},
+     0},
+    {"empty first line: first device past the screen",
+     Side::Playback,
+     "",
+     {"Speaker", "Headphones"},
+     0},
     {"exact name", Side::Playback, "Headphones", {"Speaker", "Headphones"}, 1},
     {"part of a name, case kept", Side::Playback, "phones", {"Speaker", "Headphones"}, 1},
     {"names compare with their case", Side::Playback, "headphones", {"Speaker", "Headphones"}, 0},
-    {"one trailing line feed removed", Side::Playback, "Headphones\n", {"Speaker", "Headphones"}, 1},
+    {"one trailing line feed removed",
+     Side::Playback,
+     "Headphones\n",
+     {"Speaker", "Headphones"},
+     1},
     {"a line end written as CR LF", Side::Playback, "Headphones\r\n", {"Speaker", "Headphones"}, 1},
-    {"only the first line counts", Side::Playback, "Headphones\nSpeaker", {"Speaker", "Headphones"}, 1},
-    {"a first line longer than 99 bytes", Side::Playback, "Headphones" + std::string(200, 'x'),
-     {"Speaker", "Headphones" + std::string(30, 'x')}, 1},
-    {"names longer than 31 are matched on their first 31", Side::Playback, kLongSecond,
-     {"USB Headset Pro X Analog Stereo Left channel", kLongSecond}, 1},
-    {"UTF-8 names cut inside a character still match", Side::Playback, kSalon,
-     {"Enceinte numérique du séjour — stéréo", kSalon}, 1},
-    {"virtual, fake and the product name in any case are never chosen", Side::Playback, "",
+    {"only the first line counts",
+     Side::Playback,
+     "Headphones\nSpeaker",
+     {"Speaker", "Headphones"},
+     1},
+    {"a first line longer than 99 bytes",
+     Side::Playback,
+     "Headphones" + std::string(200, 'x'),
+     {"Speaker", "Headphones" + std::string(30, 'x')},
+     1},
+    {"names longer than 31 are matched on their first 31",
+     Side::Playback,
+     kLongSecond,
+     {"USB Headset Pro X Analog Stereo Left channel", kLongSecond},
+     1},
+    {"UTF-8 names cut inside a character still match",
+     Side::Playback,
+     kSalon,
+     {"Enceinte numérique du séjour — stéréo", kSalon},
+     1},
+    {"virtual, fake and the product name in any case are never chosen",
+     Side::Playback,
+     "",
      {"VIRTUAL Cable", "Line ViRtUaL out", "Fake Speaker", "FAKE",
       "PARLUNE-01 (Parlune Virtual Audio)", "parlune monitor", "pArLuNe", "Speaker"},
      7},
-    {"the configured name is screened too", Side::Playback, "PARLUNE-01",
-     {"Speaker", "PARLUNE-01 (Parlune Virtual Audio)"}, 0},
+    {"the configured name is screened too",
+     Side::Playback,
+     "PARLUNE-01",
+     {"Speaker", "PARLUNE-01 (Parlune Virtual Audio)"},
+     0},
     {"devices whose caps cannot be read are skipped", Side::Playback, "", {kNoCaps, "Speaker"}, 1},
-    {"nothing past the screen: no device, first start still pending", Side::Playback, "Speaker",
-     {"Virtual Speaker", "Fake Speaker"}, -1, true, true},
+    {"nothing past the screen: no device, first start still pending",
+     Side::Playback,
+     "Speaker",
+     {"Virtual Speaker", "Fake Speaker"},
+     -1,
+     true,
+     true},
     {"later start, name not found: still the first real speaker, never device 0",
-     Side::Playback, "Gone", {"PARLUNE-01 (Parlune Virtual Audio)", "Speaker", "Headphones"}, 1,
-     false, false},
+     Side::Playback,
+     "Gone",
+     {"PARLUNE-01 (Parlune Virtual Audio)", "Speaker", "Headphones"},
+     1,
+     false,
+     false},
 
-    {"capture: the remapped virtual microphone", Side::Capture, std::nullopt,
-     {"Microphone", "PARLUNE-01 Microphone (Parlune Virtual Audio)"}, 1},
-    {"capture: MIDI in any case is skipped, product name needs its case", Side::Capture,
+    {"capture: the remapped virtual microphone",
+     Side::Capture,
      std::nullopt,
-     {"Parlune MIDI In", "Parlune midi port", "parlune mic", "PARLUNE MIC", "Parlune Mic"}, 4},
-    {"capture: the product name only in capitals does not qualify", Side::Capture, std::nullopt,
-     {"PARLUNE-01 MICROPHONE"}, -1},
-    {"capture: unreadable caps skipped, first one that qualifies", Side::Capture, std::nullopt,
-     {kNoCaps, "Parlune A", "Parlune B"}, 1},
+     {"Microphone", "PARLUNE-01 Microphone (Parlune Virtual Audio)"},
+     1},
+    {"capture: MIDI in any case is skipped, product name needs its case",
+     Side::Capture,
+     std::nullopt,
+     {"Parlune MIDI In", "Parlune midi port", "parlune mic", "PARLUNE MIC", "Parlune Mic"},
+     4},
+    {"capture: the product name only in capitals does not qualify",
+     Side::Capture,
+     std::nullopt,
+     {"PARLUNE-01 MICROPHONE"},
+     -1},
+    {"capture: unreadable caps skipped, first one that qualifies",
+     Side::Capture,
+     std::nullopt,
+     {kNoCaps, "Parlune A", "Parlune B"},
+     1},
 };
 
 class DeviceChoice : public ::testing::Test {
@@ -110,7 +158,8 @@ TEST_F(DeviceChoice, FollowsTheTable) {
         }
         lt::DeviceNames names;
         for (const auto& device : row.devices)
-            names.push_back(device ? std::optional(parlune::wave::capsName(*device)) : std::nullopt);
+            names.push_back(device ? std::optional(parlune::wave::capsName(*device))
+                                   : std::nullopt);
         if (row.side == Side::Capture) {
             EXPECT_EQ(lt::ChooseCaptureDevice(names), row.expected);
             continue;

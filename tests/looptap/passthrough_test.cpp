@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/vdev/virtual_device.h"
 #include "looptap/looptap.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/vdev/virtual_device.h"
 #include "tests/support/test_support.h"
 
 namespace pulse = parlune::pulse;
@@ -37,8 +37,10 @@ int threadCount() {
 }
 
 // Plays `signal` (mono) into `sink` while recording each source for `seconds`.
-std::vector<std::vector<float>> playAndRecord(const std::string& sink, const std::vector<float>& signal,
-                                              const std::vector<std::string>& sources, double seconds) {
+std::vector<std::vector<float>> playAndRecord(const std::string& sink,
+                                              const std::vector<float>& signal,
+                                              const std::vector<std::string>& sources,
+                                              double seconds) {
     pulse::StreamLatency recordLatency;
     recordLatency.targetMs = 10;
     std::vector<std::unique_ptr<pulse::Stream>> records;
@@ -47,8 +49,8 @@ std::vector<std::vector<float>> playAndRecord(const std::string& sink, const std
                                               recordLatency, "looptap test capture"));
         if (!records.back()) return {};
     }
-    auto player = pulse::Stream::open(pulse::StreamDirection::Playback, sink, kRate, 1, pulse::StreamLatency{},
-                                      "looptap test signal");
+    auto player = pulse::Stream::open(pulse::StreamDirection::Playback, sink, kRate, 1,
+                                      pulse::StreamLatency{}, "looptap test signal");
     if (!player) return {};
     std::thread writer([&] {
         player->write(signal.data(), signal.size());
@@ -206,7 +208,8 @@ TEST_F(LooptapOnServer, WithoutTheVirtualDeviceTheProcessEndsWithExitCodeOne) {
     parlune::vdev::removeVirtualDevice(*client_);
     for (const auto& source : client_->sources())
         if (source.description.find("Parlune") != std::string::npos)
-            GTEST_SKIP() << "another capture device carries the product name: " << source.description;
+            GTEST_SKIP() << "another capture device carries the product name: "
+                         << source.description;
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(StartPlaying(), ::testing::ExitedWithCode(1), "");
 }

@@ -75,8 +75,8 @@ TEST(LooptapSides, PlaybackGoesOnInSilenceWhenCaptureNeverDeliversAndStopsAtOnce
 
     pulse::StreamLatency latency;
     latency.targetMs = 10;
-    auto monitor = pulse::Stream::open(pulse::StreamDirection::Record, "headphones.monitor", 48000, 1,
-                                       latency, "looptap test capture");
+    auto monitor = pulse::Stream::open(pulse::StreamDirection::Record, "headphones.monitor", 48000,
+                                       1, latency, "looptap test capture");
     ASSERT_TRUE(monitor);
     std::vector<float> heard(48000);
     ASSERT_TRUE(monitor->read(heard.data(), heard.size()));

@@ -50,7 +50,7 @@ TEST(LooptapRing, AFullRingDropsNewBlocksAndKeepsTheOldOnes) {
     RunningPipe p;
     for (int i = 0; i < 12; ++i) ASSERT_EQ(p.capture(static_cast<unsigned char>(i + 1)), 1) << i;
     EXPECT_EQ(p.pipe.m_ring->size(), 12u);  // full
-    EXPECT_EQ(p.capture(99), 0);        // dropped
+    EXPECT_EQ(p.capture(99), 0);            // dropped
     EXPECT_EQ(p.capture(98), 0);
     EXPECT_EQ(p.pipe.m_written, 12);
 

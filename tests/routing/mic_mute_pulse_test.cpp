@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/vdev/virtual_device.h"
 #include "routing/mic_mute.h"
 #include "tests/support/test_support.h"
 
@@ -44,7 +44,7 @@ TEST_F(MicMuteOnServer, MutesAndUnmutesTheRightSources) {
     client.setSourceMute(parlune::vdev::kSourceName, true);
 
     parlune::routing::muteOtherMicrophones("");  // start-up
-    EXPECT_FALSE(muted("mic"));  // the default
+    EXPECT_FALSE(muted("mic"));                  // the default
     EXPECT_TRUE(muted("webcam"));
     EXPECT_FALSE(muted(parlune::vdev::kSourceName));
     EXPECT_FALSE(muted("speaker.monitor"));  // monitors are not capture endpoints

@@ -14,8 +14,8 @@
 #include "app/core/properties.h"
 #include "companions/capwell.h"
 #include "looptap/looptap.h"
-#include "platform/vdev/virtual_device.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/vdev/virtual_device.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -52,8 +52,8 @@ protected:
         setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
         ASSERT_TRUE(parlune::data::prepareDataFolder(PARLUNE_BIN_DIR));
         parlune::data::writeConfigIni(parlune::data::configIniPath(), "Headphones");
-        parlune::app::properties().set(
-            parlune::app::prop::applicationPath, QString::fromStdString(parlune::data::dataFolder()));
+        parlune::app::properties().set(parlune::app::prop::applicationPath,
+                                       QString::fromStdString(parlune::data::dataFolder()));
         if (!client.connected()) return;
         originalDefault = client.defaultSinkName();
         parlune::vdev::removeVirtualDevice(client);  // the routing must provide it
@@ -126,8 +126,8 @@ TEST_F(Routing, StartThenStopLeavesTheServerAsItWas) {
     routing::stopQuibRestore();
     EXPECT_FALSE(routing::isPlaying());
     EXPECT_EQ(client.defaultSinkName(), "speaker");
-    EXPECT_TRUE(streams() == before) << "streams of the pass-through are left behind: "
-                                     << describeStreams();
+    EXPECT_TRUE(streams() == before)
+        << "streams of the pass-through are left behind: " << describeStreams();
 
     routing::stopQuibRestore();  // twice: only the restore runs again
     EXPECT_EQ(client.defaultSinkName(), "speaker");

@@ -26,7 +26,8 @@ std::vector<std::string> makeEnvironment(const ProgramEnvironment& environment) 
         for (char** e = environ; *e; ++e) {
             const std::string entry = *e;
             bool replaced = false;
-            for (const auto& extra : environment.entries) replaced |= nameOf(extra) == nameOf(entry);
+            for (const auto& extra : environment.entries)
+                replaced |= nameOf(extra) == nameOf(entry);
             if (!replaced) env.push_back(entry);
         }
     }
@@ -112,7 +113,8 @@ ProgramResult BackgroundProgram::kill() {
 ProgramResult BackgroundProgram::finish(int status, bool timedOut) {
     ProgramResult result;
     result.timedOut = timedOut;
-    if (reaped_ && !timedOut && status >= 0 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (reaped_ && !timedOut && status >= 0 && WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
     std::ifstream in(outputPath_, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
@@ -120,8 +122,8 @@ ProgramResult BackgroundProgram::finish(int status, bool timedOut) {
     return result;
 }
 
-ProgramResult runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
-                         int timeoutMs) {
+ProgramResult runProgram(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& extraEnv, int timeoutMs) {
     BackgroundProgram program(argv, {extraEnv, true});
     return program.wait(timeoutMs);
 }

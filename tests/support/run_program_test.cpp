@@ -35,7 +35,8 @@ TEST(RunProgram, ReportsExitCodeAndOutputOfAnArgumentList) {
 TEST(RunProgram, ExtraEnvironmentReplacesInheritedValues) {
     setenv("PARLUNE_RUN_TEST", "inherited", 1);
     EXPECT_EQ(runProgram({"printenv", "PARLUNE_RUN_TEST"}).output, "inherited\n");
-    EXPECT_EQ(runProgram({"printenv", "PARLUNE_RUN_TEST"}, {"PARLUNE_RUN_TEST=given"}).output, "given\n");
+    EXPECT_EQ(runProgram({"printenv", "PARLUNE_RUN_TEST"}, {"PARLUNE_RUN_TEST=given"}).output,
+              "given\n");
     unsetenv("PARLUNE_RUN_TEST");
 
     BackgroundProgram alone({"/usr/bin/env"}, {{"ONLY=this"}, false});

@@ -149,7 +149,8 @@ double medianF0(const std::vector<float>& x, int rate, double minHz, double maxH
         for (int lag = minLag; lag <= maxLag; ++lag) best = std::max(best, nacf[lag]);
         if (best < 0.5) continue;
         for (int lag = minLag + 1; lag <= maxLag; ++lag) {
-            if (nacf[lag] >= 0.9 * best && nacf[lag] >= nacf[lag - 1] && nacf[lag] >= nacf[lag + 1]) {
+            if (nacf[lag] >= 0.9 * best && nacf[lag] >= nacf[lag - 1] &&
+                nacf[lag] >= nacf[lag + 1]) {
                 bestLag = lag;
                 break;
             }

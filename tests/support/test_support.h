@@ -68,13 +68,13 @@ bool writeFileBytes(const std::string& path, const std::string& bytes);
 // server is missing.
 bool pulseRequired();
 bool pulseAvailable();
-#define PARLUNE_NEED_PULSE()                                                   \
-    do {                                                                       \
-        if (!::parlune::test::pulseAvailable()) {                              \
-            if (::parlune::test::pulseRequired())                              \
-                FAIL() << "the private audio server is not reachable";         \
-            GTEST_SKIP() << "no audio server (run through scripts/test.sh)";   \
-        }                                                                      \
+#define PARLUNE_NEED_PULSE()                                                 \
+    do {                                                                     \
+        if (!::parlune::test::pulseAvailable()) {                            \
+            if (::parlune::test::pulseRequired())                            \
+                FAIL() << "the private audio server is not reachable";       \
+            GTEST_SKIP() << "no audio server (run through scripts/test.sh)"; \
+        }                                                                    \
     } while (0)
 
 }  // namespace parlune::test

@@ -18,7 +18,8 @@ const std::vector<double> kBurstSeconds = {0.5, 2.5, 4.5};
 
 // Silence with a 300 ms voiced burst (period `periodSamples`) starting `delay`
 // seconds after each burst time; `missing` burst numbers left out.
-std::vector<float> bursts(double delay, double gain, double periodSamples, std::vector<int> missing = {}) {
+std::vector<float> bursts(double delay, double gain, double periodSamples,
+                          std::vector<int> missing = {}) {
     std::vector<float> x(kRate * 6, 0.0f);
     const std::vector<float> burst = test::voicedSignal(kRate * 3 / 10, periodSamples, kRate);
     for (size_t k = 0; k < kBurstSeconds.size(); ++k) {
@@ -62,7 +63,8 @@ TEST(LatencyOnsets, KnownDelaysAreFoundWhateverTheLevelShapeAndStart) {
         // The earlier recording starts at 0.1 s of the signal's time line.
         const double referenceStart = 0.1, outputStart = referenceStart + c.outputStart;
         const TimedRecording reference = recordedFrom(bursts(0, 1.0, 340), referenceStart);
-        const TimedRecording output = recordedFrom(bursts(c.delayMs / 1000, c.gain, c.periodSamples), outputStart);
+        const TimedRecording output =
+            recordedFrom(bursts(c.delayMs / 1000, c.gain, c.periodSamples), outputStart);
         const std::vector<BurstFigure> figures = measureBursts(reference, output);
         ASSERT_EQ(figures.size(), kBurstSeconds.size());
         for (size_t k = 0; k < figures.size(); ++k) {
@@ -85,8 +87,8 @@ TEST(LatencyOnsets, BurstsMissingFromTheOutputAreReportedNotGuessed) {
     EXPECT_NEAR(medianLatencyMs(figures), 100.0, 0.5);
 
     // Later than the search window, or nothing but noise: no figure at all.
-    for (const TimedRecording& output :
-         {recordedFrom(bursts(0.9, 1.0, 340), 0.0), recordedFrom(std::vector<float>(kRate * 6, 0.0f), 0.0)}) {
+    for (const TimedRecording& output : {recordedFrom(bursts(0.9, 1.0, 340), 0.0),
+                                         recordedFrom(std::vector<float>(kRate * 6, 0.0f), 0.0)}) {
         figures = measureBursts(reference, output);
         ASSERT_EQ(figures.size(), 3u);
         for (const BurstFigure& f : figures) EXPECT_FALSE(f.found);

@@ -33,9 +33,10 @@ TEST(LatencyTool, EachPathIsMeasuredBurstByBurst) {
         const auto run = runProgram(argv, {}, 40000);
         ASSERT_EQ(run.exitCode, 0) << run.output;
         const std::regex burstLine(R"(burst \d at [0-9.]+ s: [0-9.]+ ms)");
-        EXPECT_EQ(std::distance(std::sregex_iterator(run.output.begin(), run.output.end(), burstLine),
-                                std::sregex_iterator()),
-                  2)
+        EXPECT_EQ(
+            std::distance(std::sregex_iterator(run.output.begin(), run.output.end(), burstLine),
+                          std::sregex_iterator()),
+            2)
             << run.output;
         std::smatch summary;
         ASSERT_TRUE(std::regex_search(run.output, summary,

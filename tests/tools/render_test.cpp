@@ -32,9 +32,11 @@ TEST(Render, PresetRendersTheSpeechSampleAsTheMorphUnitWould) {
     EXPECT_TRUE(parlune::test::allFinite(output.samples));
     // ROBOT is cartoon, pad (0.7, 2.0): pitch 0.85, formant 2.0; the file holds
     // the same morph, quantised to 16 bits.
-    const std::vector<float> expected = parlune::voice::morphSignal(input.samples, {true, 0.85f, 2.0f, 1});
+    const std::vector<float> expected =
+        parlune::voice::morphSignal(input.samples, {true, 0.85f, 2.0f, 1});
     for (size_t i = 0; i < expected.size(); i += 97)
-        ASSERT_NEAR(output.samples[i], std::max(-1.0f, std::min(1.0f, expected[i])), 1.0 / 16384) << i;
+        ASSERT_NEAR(output.samples[i], std::max(-1.0f, std::min(1.0f, expected[i])), 1.0 / 16384)
+            << i;
 }
 
 TEST(Render, OtherRatesAndChannelsAreConvertedTo16kMono) {
@@ -58,14 +60,10 @@ TEST(Render, BadInputExitsWith2) {
     std::ofstream(notWav) << "hello\n";
     const std::string speech = parlune::test::speechSamplePath();
     const std::vector<std::vector<std::string>> badArguments = {
-        {"/nonexistent/in.wav", out},
-        {notWav, out},
-        {"--preset", "nobody", speech, out},
-        {"--mode", "robotic", speech, out},
-        {"--pitch", "abc", speech, out},
-        {"--formant", speech},
-        {"--frobnicate", speech, out},
-        {speech},
+        {"/nonexistent/in.wav", out},         {notWav, out},
+        {"--preset", "nobody", speech, out},  {"--mode", "robotic", speech, out},
+        {"--pitch", "abc", speech, out},      {"--formant", speech},
+        {"--frobnicate", speech, out},        {speech},
         {speech, "/nonexistent/dir/out.wav"},
     };
     for (const auto& args : badArguments) {

@@ -69,9 +69,10 @@ TEST(WarpMap, CurvesBendBySignAndKeepTheirEnds) {
         double factor;  // curve parameter the map must follow (alpha or beta)
     };
     const Case cases[] = {
-        {-0.5f, +1, 0.5},  {-0.0100001f, +1, 0.0100001}, {-0.01f, -1, 0.01},
-        {0.005f, -1, 0.01}, {0.01f, -1, 0.01},            {1.0f, -1, 1.0},
-        {2.5f, -1, 2.5},   {-2.0f, +1, 2.0},
+        {-0.5f, +1, 0.5},   {-0.0100001f, +1, 0.0100001},
+        {-0.01f, -1, 0.01}, {0.005f, -1, 0.01},
+        {0.01f, -1, 0.01},  {1.0f, -1, 1.0},
+        {2.5f, -1, 2.5},    {-2.0f, +1, 2.0},
     };
     const int n = kBlock;
     for (const Case& c : cases) {
@@ -224,7 +225,7 @@ TEST(CartoonMorph, HostileInputGivesFiniteOutputAndTheStateRecovers) {
         return b;
     };
     const std::vector<std::vector<float>> hostile = {
-        block([](int k) { return k == 0 ? 1.0f : 0.0f; }),                // impulse
+        block([](int k) { return k == 0 ? 1.0f : 0.0f; }),                 // impulse
         block([](int k) { return k % 256 == 0 ? 1.0f : 0.0f; }),           // impulse train
         block([&](int) { return full(random); }),                          // full-scale noise
         block([](int k) { return (k / 40) % 2 ? 1.0f : -1.0f; }),          // clipped square
@@ -380,7 +381,7 @@ TEST(Splice, PeriodFromTheTwoStrongestPeaks) {
 
 TEST(Splice, WholePeriodsFillTheBlockAndTheRestWaits) {
     struct Case {
-        int m;            // resampled length
+        int m;  // resampled length
         int pendingBefore;
         int pendingAfter;
     };

@@ -37,9 +37,9 @@ public:
         std::copy(state->analysisWindow + kBlockLength, state->analysisWindow + kWindowLength,
                   state->analysisWindow);
         std::copy(in, in + kBlockLength, state->analysisWindow + 2 * kBlockLength);
-        state->tailLength = HumanMorph(state->analysisWindow, kWindowLength, 1024, 2047,
-                                       state->tail, state->tailLength, q, axis,
-                                       state->outputBlock, *work);
+        state->tailLength =
+            HumanMorph(state->analysisWindow, kWindowLength, 1024, 2047, state->tail,
+                       state->tailLength, q, axis, state->outputBlock, *work);
     }
 
     std::vector<float> run(const std::vector<float>& in, double q) {
@@ -58,11 +58,14 @@ public:
     bool outputFinite = true;  // checked in double, before any conversion to float
 };
 
-std::vector<float> withoutFirst(const std::vector<float>& x, size_t skip) { return {x.begin() + skip, x.end()}; }
+std::vector<float> withoutFirst(const std::vector<float>& x, size_t skip) {
+    return {x.begin() + skip, x.end()};
+}
 
 std::vector<float> tone(int length, double periodSamples, double phase) {
     std::vector<float> x(length);
-    for (int k = 0; k < length; ++k) x[k] = static_cast<float>(0.5 * std::sin(2 * M_PI * k / periodSamples + phase));
+    for (int k = 0; k < length; ++k)
+        x[k] = static_cast<float>(0.5 * std::sin(2 * M_PI * k / periodSamples + phase));
     return x;
 }
 
@@ -132,7 +135,7 @@ TEST(HumanPitchAnalysis, MarkDistancesOf50Or320AreRejectedAndTheRhythmOfThePerio
         int expectedMark;
     };
     const Case cases[] = {
-        {60, 50, 200 + 60},  {60, 51, 200 + 51},  {60, 60, 200 + 60},
+        {60, 50, 200 + 60},    {60, 51, 200 + 51},    {60, 60, 200 + 60},
         {300, 320, 200 + 300}, {300, 319, 200 + 319},
     };
     for (const Case& c : cases) {
@@ -153,7 +156,8 @@ TEST(HumanPitchAnalysis, MarksStayOrderedInsideTheSegmentForAnySignal) {
     std::mt19937 random(7);
     std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
     std::vector<std::vector<float>> signals;
-    for (int period : {51, 77, 130, 319, 320}) signals.push_back(test::voicedSignal(kWindowLength, period));
+    for (int period : {51, 77, 130, 319, 320})
+        signals.push_back(test::voicedSignal(kWindowLength, period));
     std::vector<float> white(kWindowLength), impulses(kWindowLength, 0.0f), chirp(kWindowLength);
     for (float& v : white) v = noise(random);
     impulses[900] = 1.0f;
@@ -177,7 +181,8 @@ TEST(HumanPitchAnalysis, MarksStayOrderedInsideTheSegmentForAnySignal) {
             }
         }
         int kept[kMaxKeptMarks];
-        EXPECT_GE(selectMarks(marks, count, kMarkSegmentStart, 1024, 2047, kept), 2) << "signal " << n;
+        EXPECT_GE(selectMarks(marks, count, kMarkSegmentStart, 1024, 2047, kept), 2)
+            << "signal " << n;
     }
 }
 
@@ -188,7 +193,8 @@ TEST(HumanPitchAnalysis, BandPassStartsFromRestRemovesDcAndPassesTheVoiceBand) {
         double minGain, maxGain;
     };
     for (const Case& c : {Case{0.0, 0.0, 0.01}, Case{1000.0, 0.9, 1.1}, Case{3000.0, 0.9, 1.1}}) {
-        for (int k = 0; k < kWindowLength; ++k) window[k] = std::cos(2 * M_PI * c.freqHz * k / kRate);
+        for (int k = 0; k < kWindowLength; ++k)
+            window[k] = std::cos(2 * M_PI * c.freqHz * k / kRate);
         std::vector<double> inputHistory(kBandPassTaps - 1 + kWindowLength, 0.0);
         std::vector<double> outputHistory = inputHistory;
         bandPass(window.data(), inputHistory.data(), outputHistory.data(), fromRest.data());
@@ -213,8 +219,8 @@ TEST(HumanGrains, GrainsSpanTwoMeanSpacingsAndAreNormalisedByTheFlooredMarkValue
     bandPassed[1300] = 0.5;
     std::vector<double> grains(2 * kGrainRowLength, 9.0), amplitudes(2), window(kGrainRowLength);
 
-    const int h = extractGrains(bandPassed.data(), marks, 2, grains.data(), amplitudes.data(),
-                                window.data());
+    const int h =
+        extractGrains(bandPassed.data(), marks, 2, grains.data(), amplitudes.data(), window.data());
     ASSERT_EQ(h, 200);
     EXPECT_EQ(amplitudes[0], 0.1);
     EXPECT_EQ(amplitudes[1], 0.5);
@@ -223,10 +229,14 @@ TEST(HumanGrains, GrainsSpanTwoMeanSpacingsAndAreNormalisedByTheFlooredMarkValue
         EXPECT_DOUBLE_EQ(row[h], bandPassed[marks[i]] / amplitudes[i]);
         EXPECT_EQ(row[0], 0.0);
         EXPECT_EQ(row[2 * h], bandPassed[marks[i] + h] * window[2 * h] / amplitudes[i]);
-        EXPECT_DOUBLE_EQ(row[50], bandPassed[marks[i] - h + 50] * std::sin(M_PI * 50 / 400) / amplitudes[i]);
-        EXPECT_TRUE(std::all_of(row + 2 * h + 1, row + kGrainRowLength, [](double v) { return v == 0; }));
+        EXPECT_DOUBLE_EQ(row[50],
+                         bandPassed[marks[i] - h + 50] * std::sin(M_PI * 50 / 400) / amplitudes[i]);
+        EXPECT_TRUE(
+            std::all_of(row + 2 * h + 1, row + kGrainRowLength, [](double v) { return v == 0; }));
     }
-    EXPECT_EQ(extractGrains(bandPassed.data(), marks, 1, grains.data(), amplitudes.data(), window.data()), 0);
+    EXPECT_EQ(
+        extractGrains(bandPassed.data(), marks, 1, grains.data(), amplitudes.data(), window.data()),
+        0);
 }
 
 class HumanGrainShaping : public ::testing::Test {
@@ -285,13 +295,16 @@ TEST_F(HumanGrainShaping, ProcessedGrainsHaveNoNyquistAndStayFinite) {
         for (size_t n = 0; n < rows.size(); ++n) {
             std::vector<double> row = rows[n];
             GrainFormantShifter(row.data(), 1, axis, *scratch);
-            ASSERT_TRUE(allFinite(row.data(), kGrainRowLength)) << "row " << n << ", formant " << formant;
+            ASSERT_TRUE(allFinite(row.data(), kGrainRowLength))
+                << "row " << n << ", formant " << formant;
             std::vector<double> re = row, im(kGrainRowLength, 0.0);
             fftRadix2(re.data(), im.data(), kGrainRowLength);
             double peak = 0;
-            for (int k = 0; k < kGrainRowLength; ++k) peak = std::max(peak, std::hypot(re[k], im[k]));
+            for (int k = 0; k < kGrainRowLength; ++k)
+                peak = std::max(peak, std::hypot(re[k], im[k]));
             EXPECT_GT(peak, 0.0);
-            EXPECT_LE(std::hypot(re[512], im[512]), 1e-9 * peak) << "row " << n << ", formant " << formant;
+            EXPECT_LE(std::hypot(re[512], im[512]), 1e-9 * peak)
+                << "row " << n << ", formant " << formant;
         }
     }
 }
@@ -350,13 +363,16 @@ TEST(HumanRetiming, NewGrainCountAndPeriodsFollowThePitchFactor) {
         std::vector<double> grains(c.count * kGrainRowLength, 0.0), amplitudes(c.count);
         for (int i = 0; i < c.count; ++i) {
             amplitudes[i] = 0.2 + 0.1 * i;
-            std::fill(grains.begin() + i * kGrainRowLength, grains.begin() + i * kGrainRowLength + 2 * h + 1, double(i));
+            std::fill(grains.begin() + i * kGrainRowLength,
+                      grains.begin() + i * kGrainRowLength + 2 * h + 1, double(i));
         }
         auto scratch = std::make_unique<RetimerScratch>();
         std::vector<int> newMarks(kMaxNewGrains);
-        std::vector<double> newGrains(kMaxNewGrains * kGrainRowLength), newAmplitudes(kMaxNewGrains);
-        const int newCount = GrainRetimer(kept.data(), c.count, grains.data(), amplitudes.data(), h, c.q,
-                                          *scratch, newMarks.data(), newGrains.data(), newAmplitudes.data());
+        std::vector<double> newGrains(kMaxNewGrains * kGrainRowLength),
+            newAmplitudes(kMaxNewGrains);
+        const int newCount =
+            GrainRetimer(kept.data(), c.count, grains.data(), amplitudes.data(), h, c.q, *scratch,
+                         newMarks.data(), newGrains.data(), newAmplitudes.data());
         ASSERT_EQ(newCount, c.expectedNewCount) << c.count << " at " << c.q;
         const int newPeriod = static_cast<int>(std::lround(100 * c.q));
         for (int j = 0; j < newCount; ++j) {
@@ -375,7 +391,9 @@ TEST(HumanOverlapAdd, CorrectionWindowDependsOnHowCloselyGrainsArePacked) {
     std::vector<double> correction(kGrainRowLength), out(kOverlapCapacity);
     {  // spacing 150 >= h: a window that does not fall to zero
         const int marks[] = {150, 300, 450};
-        EXPECT_EQ(OverlapAdder(marks, 3, grains.data(), h, amplitudes.data(), correction.data(), out.data()), 550);
+        EXPECT_EQ(OverlapAdder(marks, 3, grains.data(), h, amplitudes.data(), correction.data(),
+                               out.data()),
+                  550);
         EXPECT_EQ(correction[0], 0.30000000000000004);
         EXPECT_DOUBLE_EQ(correction[2 * h], correction[0]);
         EXPECT_DOUBLE_EQ(correction[h], 1.0);
@@ -383,8 +401,10 @@ TEST(HumanOverlapAdd, CorrectionWindowDependsOnHowCloselyGrainsArePacked) {
     {  // spacing 40 < h: a sine window of 81 samples on the same centre
         const int marks[] = {1200, 1240, 1280};
         for (int j = 0; j < 3; ++j)
-            std::fill(grains.begin() + j * kGrainRowLength, grains.begin() + j * kGrainRowLength + 2 * h + 1, 1.0);
-        EXPECT_EQ(OverlapAdder(marks, 3, grains.data(), h, amplitudes.data(), correction.data(), out.data()),
+            std::fill(grains.begin() + j * kGrainRowLength,
+                      grains.begin() + j * kGrainRowLength + 2 * h + 1, 1.0);
+        EXPECT_EQ(OverlapAdder(marks, 3, grains.data(), h, amplitudes.data(), correction.data(),
+                               out.data()),
                   1280 + h);
         EXPECT_EQ(correction[h - 41], 0.0);
         EXPECT_EQ(correction[h + 41], 0.0);
@@ -395,7 +415,7 @@ TEST(HumanOverlapAdd, CorrectionWindowDependsOnHowCloselyGrainsArePacked) {
     {  // samples before the buffer start fold onto index 0
         const int marks[] = {40, 190, 340};
         std::fill(grains.begin(), grains.end(), 0.0);
-        grains[0] = 1.0;  // lands at 40 - 100
+        grains[0] = 1.0;   // lands at 40 - 100
         grains[10] = 2.0;  // lands at -50
         OverlapAdder(marks, 3, grains.data(), h, amplitudes.data(), correction.data(), out.data());
         EXPECT_DOUBLE_EQ(out[0], correction[0] + 2.0 * correction[10]);
@@ -409,8 +429,8 @@ TEST(HumanTailMerge, CrossfadePlacementAndTailLength) {
         const char* name;
         int tailLength;
         int len;
-        int newPeak;      // index in the overlap-add result
-        int oldPeak;      // index in the tail
+        int newPeak;  // index in the overlap-add result
+        int oldPeak;  // index in the tail
         int expectedNewTail;
     };
     const Case cases[] = {
@@ -422,7 +442,8 @@ TEST(HumanTailMerge, CrossfadePlacementAndTailLength) {
         {"no new grains", 1500, 0, 0, 0, 1024},
     };
     for (const Case& c : cases) {
-        std::vector<double> overlap(kOverlapCapacity, 0.0), tailSamples(kTailCapacity, 0.0), out(kBlockLength);
+        std::vector<double> overlap(kOverlapCapacity, 0.0), tailSamples(kTailCapacity, 0.0),
+            out(kBlockLength);
         for (int k = 0; k < c.len; ++k) overlap[k] = 0.01 * std::sin(0.05 * k);
         for (int k = 0; k < c.tailLength; ++k) tailSamples[k] = 0.01 * std::cos(0.03 * k);
         if (c.len > 0) overlap[c.newPeak] = 1.0;
@@ -440,10 +461,13 @@ TEST(HumanTailMerge, CrossfadePlacementAndTailLength) {
         const int newStart = mergedLength - c.len;
         const int rampSteps = c.tailLength - 1 - newStart;
         for (int k = 0; k < kBlockLength; ++k) {
-            const double weight = k >= c.tailLength - 1 ? 1.0 : k < newStart ? 0.0 : double(k - newStart) / rampSteps;
+            const double weight = k >= c.tailLength - 1 ? 1.0
+                                  : k < newStart        ? 0.0
+                                                        : double(k - newStart) / rampSteps;
             const double placed = k >= newStart ? overlap[k - newStart] : 0.0;
             const double old = k < c.tailLength ? oldTail[k] : 0.0;
-            ASSERT_NEAR(out[k], (1 - weight) * old + weight * placed, 1e-12) << c.name << " at " << k;
+            ASSERT_NEAR(out[k], (1 - weight) * old + weight * placed, 1e-12)
+                << c.name << " at " << k;
         }
     }
 }
@@ -457,8 +481,7 @@ TEST(HumanMorph, PitchFollowsThePitchFactorOverManyBlocks) {
         double tolerance;  // relative, on the output F0
     };
     const Case cases[] = {
-        {100, 0.65, 0.02}, {100, 1.0, 0.02}, {100, 1.7, 0.02},
-        {140, 0.65, 0.02}, {70, 1.7, 0.02},
+        {100, 0.65, 0.02}, {100, 1.0, 0.02}, {100, 1.7, 0.02}, {140, 0.65, 0.02}, {70, 1.7, 0.02},
     };
     for (const Case& c : cases) {
         const std::vector<float> input = test::voicedSignal(40 * kBlockLength, c.period);
@@ -468,7 +491,8 @@ TEST(HumanMorph, PitchFollowsThePitchFactorOverManyBlocks) {
         const double inputF0 = test::medianF0(input, kRate);
         const double outputF0 = test::medianF0(out, kRate, 50, 600);
         EXPECT_NEAR(outputF0 / (inputF0 / c.q), 1.0, c.tolerance)
-            << "period " << c.period << ", q " << c.q << ": " << inputF0 << " Hz -> " << outputF0 << " Hz";
+            << "period " << c.period << ", q " << c.q << ": " << inputF0 << " Hz -> " << outputF0
+            << " Hz";
     }
 }
 
@@ -496,7 +520,8 @@ TEST(HumanMorph, FormantScaleMovesTheSpectrumTheExpectedWay) {
     std::vector<double> centroids;
     for (double formant : {0.8, 1.0, 1.2}) {
         MorphRunner runner(formant);
-        centroids.push_back(spectralCentroid(withoutFirst(runner.run(input, 1.0), 4 * kBlockLength), 300, 4000));
+        centroids.push_back(
+            spectralCentroid(withoutFirst(runner.run(input, 1.0), 4 * kBlockLength), 300, 4000));
     }
     // Peaks move down for a formant above 1 and up below 1.
     EXPECT_GT(centroids[0], centroids[1] * 1.1);
@@ -514,7 +539,8 @@ TEST(HumanMorph, FirstBlockAfterStartFadesInFromTheZeroTail) {
     // The new part starts at 548 at the earliest (merged length >= 2048, at
     // most 1500 new samples); before its ramp only the zero tail plays.
     EXPECT_TRUE(std::all_of(out, out + 548, [](double v) { return v == 0.0; }));
-    const int firstSound = static_cast<int>(std::find_if(out, out + kBlockLength, [](double v) { return v != 0.0; }) - out);
+    const int firstSound = static_cast<int>(
+        std::find_if(out, out + kBlockLength, [](double v) { return v != 0.0; }) - out);
     ASSERT_LT(firstSound, kBlockLength - 1);
     // The crossfade rises from silence: the first sounding stretch is quieter.
     double early = 0, late = 0;
@@ -531,7 +557,8 @@ TEST(HumanMorph, DoesNotGiveTheInputBackAtUnitPitchAndFormant) {
     MorphRunner runner;
     const std::vector<float> out = runner.run(input, 1.0);
     double difference = 0;
-    for (size_t k = 0; k < out.size(); ++k) difference = std::max(difference, double(std::abs(out[k] - input[k])));
+    for (size_t k = 0; k < out.size(); ++k)
+        difference = std::max(difference, double(std::abs(out[k] - input[k])));
     EXPECT_GT(difference, 0.05);
     EXPECT_GT(test::rms(out, 4 * kBlockLength), 0.2 * test::rms(input));
 }
@@ -549,8 +576,10 @@ TEST(HumanMorph, TailCarriesAcrossBlocksWithinItsBounds) {
         for (size_t at = 0; at + kBlockLength <= input.size(); at += kBlockLength) {
             const std::vector<double> pending(runner.state->tail, runner.state->tail + 548);
             runner.block(input.data() + at, q);
-            ASSERT_GE(runner.state->tailLength, kMinTailLength) << q << " block " << at / kBlockLength;
-            ASSERT_LE(runner.state->tailLength, kMaxTailLength) << q << " block " << at / kBlockLength;
+            ASSERT_GE(runner.state->tailLength, kMinTailLength)
+                << q << " block " << at / kBlockLength;
+            ASSERT_LE(runner.state->tailLength, kMaxTailLength)
+                << q << " block " << at / kBlockLength;
             // Each block opens with the output that was pending from the last one.
             ASSERT_TRUE(std::equal(pending.begin(), pending.end(), runner.state->outputBlock))
                 << q << " block " << at / kBlockLength;
@@ -578,10 +607,13 @@ TEST(HumanMorph, HostileInputStaysFiniteAndTheNextNormalBlocksAreNormal) {
         {"single impulse", make([](int k) { return k == 2500 ? -1.0f : 0.0f; })},
         {"full-scale noise", make([&](int) { return noise(random); })},
         {"clipped square", make([](int k) { return (k / 37) % 2 ? 1.0f : -1.0f; })},
-        {"clipped voice", make([](int k) { return std::clamp(20.0f * std::sin(k * 0.05f), -1.0f, 1.0f); })},
+        {"clipped voice",
+         make([](int k) { return std::clamp(20.0f * std::sin(k * 0.05f), -1.0f, 1.0f); })},
         {"constant offset", make([](int) { return 1.0f; })},
         {"huge values", make([](int k) { return k % 2 ? 3e38f : -3e38f; })},
-        {"non-finite samples", make([&](int k) { return k % 3 == 0 ? nan : k % 3 == 1 ? inf : -inf; })},
+        {"non-finite samples", make([&](int k) {
+             return k % 3 == 0 ? nan : k % 3 == 1 ? inf : -inf;
+         })},
         {"denormals", make([](int k) { return k % 2 ? 1e-40f : 0.0f; })},
     };
     const std::vector<float> voice = test::voicedSignal(20 * kBlockLength, 100);
@@ -594,7 +626,8 @@ TEST(HumanMorph, HostileInputStaysFiniteAndTheNextNormalBlocksAreNormal) {
             ASSERT_TRUE(allFinite(runner.state->tail, kTailCapacity)) << c.name << " at " << q;
             const std::vector<float> after = runner.run(voice, q);
             ASSERT_TRUE(runner.outputFinite) << c.name << " at " << q;
-            EXPECT_NEAR(test::medianF0(withoutFirst(after, 4 * kBlockLength), kRate, 50, 600), 160.0 / q, 0.05 * 160.0 / q)
+            EXPECT_NEAR(test::medianF0(withoutFirst(after, 4 * kBlockLength), kRate, 50, 600),
+                        160.0 / q, 0.05 * 160.0 / q)
                 << c.name << " at " << q;
         }
     }
@@ -618,10 +651,14 @@ TEST(HumanMorph, OutOfRangeControlsAreBoundedNotTrusted) {
     };
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const Case cases[] = {
-        {"formant 5", 1.0, 5.0, 1024, true}, {"negative formant", 1.0, -1.0, 1024, false},
-        {"NaN formant", 1.0, nan, 1024, false}, {"pitch factor 0", 0.0, 1.0, 1024, true},
-        {"pitch factor 100", 100.0, 1.0, 1024, true}, {"NaN pitch factor", nan, 1.0, 1024, true},
-        {"tail length 0", 1.0, 1.0, 0, true}, {"tail length 100000", 1.0, 1.0, 100000, true},
+        {"formant 5", 1.0, 5.0, 1024, true},
+        {"negative formant", 1.0, -1.0, 1024, false},
+        {"NaN formant", 1.0, nan, 1024, false},
+        {"pitch factor 0", 0.0, 1.0, 1024, true},
+        {"pitch factor 100", 100.0, 1.0, 1024, true},
+        {"NaN pitch factor", nan, 1.0, 1024, true},
+        {"tail length 0", 1.0, 1.0, 0, true},
+        {"tail length 100000", 1.0, 1.0, 100000, true},
     };
     for (const Case& c : cases) {
         MorphRunner runner(c.formant);
@@ -638,9 +675,9 @@ TEST(HumanMorph, OutOfRangeControlsAreBoundedNotTrusted) {
     MorphRunner runner;
     runner.run(input, 1.0);
     const std::vector<double> pending(runner.state->tail, runner.state->tail + 1024);
-    const int32_t tailLength = HumanMorph(runner.state->analysisWindow, 2048, 1024, 2047, runner.state->tail,
-                                          runner.state->tailLength, 1.0, runner.axis,
-                                          runner.state->outputBlock, *runner.work);
+    const int32_t tailLength = HumanMorph(runner.state->analysisWindow, 2048, 1024, 2047,
+                                          runner.state->tail, runner.state->tailLength, 1.0,
+                                          runner.axis, runner.state->outputBlock, *runner.work);
     EXPECT_EQ(tailLength, kMinTailLength);
     EXPECT_TRUE(std::equal(pending.begin(), pending.begin() + 1023, runner.state->outputBlock));
 }
@@ -659,8 +696,8 @@ TEST(HumanMorph, SpeechSampleChangesPitchByThePitchFactor) {
         const double outputF0 = test::medianF0(out, kRate, 50, 600);
         const double ratio = outputF0 / inputF0;
         RecordProperty("f0_ratio_q" + std::to_string(q), std::to_string(ratio));
-        std::printf("speech at q %.2f: %.1f Hz -> %.1f Hz, ratio %.3f (expected %.3f)\n", q, inputF0,
-                    outputF0, ratio, 1.0 / q);
+        std::printf("speech at q %.2f: %.1f Hz -> %.1f Hz, ratio %.3f (expected %.3f)\n", q,
+                    inputF0, outputF0, ratio, 1.0 / q);
         EXPECT_NEAR(ratio * q, 1.0, 0.1) << q;
     }
 }

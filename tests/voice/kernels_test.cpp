@@ -50,14 +50,16 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              fftRadix2(re, im, 4);
              return Values{re[0], im[0], re[1], im[1], re[2], im[2], re[3], im[3]};
          },
-         {1, 0, 0, -1, -1, 0, 0, 1}, 1e-6},
+         {1, 0, 0, -1, -1, 0, 0, 1},
+         1e-6},
         {"inverse is scaled by 1/N",
          [] {
              double re[4] = {4, 0, 0, 0}, im[4] = {0, 0, 0, 0};
              ifftScaled(re, im, 4);
              return Values{re[0], re[1], re[2], re[3], im[0]};
          },
-         {1, 1, 1, 1, 0}, 1e-12},
+         {1, 1, 1, 1, 0},
+         1e-12},
         {"circular autocorrelation wraps around the frame end",
          [] {
              const float x[4] = {1, 2, 3, 4};
@@ -66,7 +68,8 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              return toDouble(r, 4);
          },
          // r[1] = 1*2 + 2*3 + 3*4 + 4*1
-         {30, 24, 22, 24}, 1e-4},
+         {30, 24, 22, 24},
+         1e-4},
         {"Levinson-Durbin of a first-order process: a = sqrt(E), -0.5, 0",
          [] {
              const float r[3] = {1, 0.5f, 0.25f};
@@ -74,7 +77,8 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              const int32_t status = levinsonDurbin(r, a, 2, -1);
              return Values{double(status), a[0], a[1], a[2]};
          },
-         {0, std::sqrt(0.75), -0.5, 0}, 1e-6},
+         {0, std::sqrt(0.75), -0.5, 0},
+         1e-6},
         {"Levinson-Durbin with order 0 gives sqrt(r0)",
          [] {
              const float r[1] = {4};
@@ -82,7 +86,8 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              const int32_t status = levinsonDurbin(r, a, 0, -1);
              return Values{double(status), a[0]};
          },
-         {0, 2}, 0},
+         {0, 2},
+         0},
         {"Levinson-Durbin on r0 = 0 fails and leaves a alone",
          [] {
              const float r[3] = {0, 0, 0};
@@ -90,7 +95,8 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              const int32_t status = levinsonDurbin(r, a, 2, -1);
              return Values{double(status), a[0], a[1], a[2]};
          },
-         {-1, 7, 8, 9}, 0},
+         {-1, 7, 8, 9},
+         0},
         {"a reflection coefficient beyond 1 gives -2 but keeps the coefficients; LPC sets a0 = 1",
          [] {
              // Circular autocorrelation of {1, -1, 1, -1} is {4, -4, 4, -4}: E reaches 0 -> -1.
@@ -103,7 +109,8 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              const int32_t lpcStatus = lpcCoefficients(x, 4, 1, lpc);
              return Values{double(status), a[1], double(lpcStatus), lpc[0]};
          },
-         {-2, -1.5, -1, 1}, 1e-6},
+         {-2, -1.5, -1, 1},
+         1e-6},
         {"filter with b = a = 1 copies x and appends it to the input history",
          [] {
              const float x[3] = {1, 2, 3};
@@ -111,7 +118,8 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              filterWithHistory(x, 3, b, 1, a, 1, xh, yh, y);
              return Values{y[0], y[1], y[2], xh[0], xh[1], xh[2]};
          },
-         {1, 2, 3, 1, 2, 3}, 0},
+         {1, 2, 3, 1, 2, 3},
+         0},
         {"filter normalises b and a in place and applies b0/a0 at the end",
          [] {
              // y = 0.5 x - 0.5 y[-1] from b = {2}, a = {4, 2}; history y[-1] = 2 before the gain.
@@ -121,7 +129,8 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              // w0 = 1 - 0.5 * 2 = 0, w1 = 1 - 0 = 1; y = 0.5 w.
              return Values{y[0], y[1], b[0], a[0], a[1], yh[1], yh[2]};
          },
-         {0, 0.5, 1, 1, 0.5, 0, 1}, 1e-12},
+         {0, 0.5, 1, 1, 0.5, 0, 1},
+         1e-12},
         {"frequency response from DC to one bin below Nyquist",
          [] {
              const float b[1] = {1}, a[2] = {1, -0.5f};
@@ -162,7 +171,8 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              return Values{out[0], out[1]};
          },
          // |DFT{1,1,0,0}| = 2, sqrt2, 0, sqrt2 -> inverse: (2 + 2 sqrt2)/4, 2/4
-         {(2 + 2 * std::sqrt(2.0)) / 4, 0.5}, 1e-12},
+         {(2 + 2 * std::sqrt(2.0)) / 4, 0.5},
+         1e-12},
         {"interpolation at positions, the last index and past it",
          [] {
              const float y[3] = {0, 10, 20};
@@ -171,7 +181,8 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              interpAtPositions(y, 3, q, 5, out);
              return toDouble(out, 5);
          },
-         {0, 2.5, 15, 20, 20}, 1e-5},
+         {0, 2.5, 15, 20, 20},
+         1e-5},
         {"interpolation on a grid, ties in the lower interval, index only forward",
          [] {
              const double grid[3] = {0, 1, 3}, values[3] = {0, 10, 30};
@@ -180,31 +191,36 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              interpOnGrid(grid, values, 3, q, 4, out);
              return Values(out, out + 4);
          },
-         {0, 10, 20, 30}, 1e-12},
+         {0, 10, 20, 30},
+         1e-12},
         {"first maximum keeps the lowest index",
          [] {
              const double x[4] = {1, 3, 3, 2};
              return Values{double(argmaxFirst(x, 0, 4)), double(argmaxFirst(x, 2, 3))};
          },
-         {1, 2}, 0},
-        {"peak outside a band: ties go later before it, earlier after it; index 0 never with lo = 0",
+         {1, 2},
+         0},
+        {"peak outside a band: ties go later before it, earlier after it; index 0 never with lo = "
+         "0",
          [] {
              const float x[8] = {9, 2, 5, 2, 5, 0, 5, 5};
-             return Values{double(peakIndexExcluding(x, 8, 0, 0)),  // 1..7: first 5 at 2
-                           double(peakIndexExcluding(x, 8, 3, 5)),  // 0..2 then 6..7: 9 at 0
+             return Values{double(peakIndexExcluding(x, 8, 0, 0)),      // 1..7: first 5 at 2
+                           double(peakIndexExcluding(x, 8, 3, 5)),      // 0..2 then 6..7: 9 at 0
                            double(peakIndexExcluding(x + 1, 7, 4, 4)),  // 2,5,2,5 | 5 -> index 3
                            double(peakIndexExcluding(x, 0, 0, 0))};
          },
-         {2, 0, 3, 0}, 0},
+         {2, 0, 3, 0},
+         0},
         {"peak search: nothing below -1 wins",
          [] {
              const float low[3] = {-2, -2, -2};
              const float minusOne[3] = {-1, -1, -1};
              return Values{double(peakIndexExcluding(low, 3, 3, 3)),
-                           double(peakIndexExcluding(minusOne, 3, 2, 2)),  // first scan takes ties
+                           double(peakIndexExcluding(minusOne, 3, 2, 2)),   // first scan takes ties
                            double(peakIndexExcluding(minusOne, 3, 0, 0))};  // second does not
          },
-         {0, 1, 0}, 0},
+         {0, 1, 0},
+         0},
         {"detrend splits a line plus an alternating remainder",
          [] {
              float y[4];
@@ -214,7 +230,8 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              return Values{trend[0], trend[3], rem[0] + rem[1] + rem[2] + rem[3]};
          },
          // least squares of {0, 4, 4, 8}: slope 2.4, intercept 0.4
-         {0.4, 7.6, 0}, 1e-5},
+         {0.4, 7.6, 0},
+         1e-5},
         {"unwrap corrects a jump of -6 by 2 pi and keeps exact +-pi jumps",
          [] {
              double p[2] = {3.0, -3.0};
@@ -223,7 +240,8 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              unwrapPhase(q, 3);
              return Values{p[0], p[1], q[1], q[2]};
          },
-         {3.0, -3.0 + 2 * M_PI, M_PI, 0}, 1e-12},
+         {3.0, -3.0 + 2 * M_PI, M_PI, 0},
+         1e-12},
         {"linspace ends exactly on b",
          [] {
              float v[3];
@@ -232,7 +250,8 @@ TEST(Kernels, ConventionsHoldOnSmallInputs) {
              linspace(1.0, -1.0, 4, d);
              return Values{v[0], v[1], v[2], d[1], d[3]};
          },
-         {0, 0.5, 1, 1.0 / 3, -1}, 1e-7},
+         {0, 0.5, 1, 1.0 / 3, -1},
+         1e-7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

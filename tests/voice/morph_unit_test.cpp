@@ -39,8 +39,10 @@ bool sameState(const HumanMorphState& a, const HumanMorphState& b) {
 }
 bool sameState(const CartoonMorphState& a, const CartoonMorphState& b) {
     return a.pendingLength == b.pendingLength &&
-           !std::memcmp(a.analysisInputHistory, b.analysisInputHistory, sizeof a.analysisInputHistory) &&
-           !std::memcmp(a.synthesisOutputHistory, b.synthesisOutputHistory, sizeof a.synthesisOutputHistory) &&
+           !std::memcmp(a.analysisInputHistory, b.analysisInputHistory,
+                        sizeof a.analysisInputHistory) &&
+           !std::memcmp(a.synthesisOutputHistory, b.synthesisOutputHistory,
+                        sizeof a.synthesisOutputHistory) &&
            !std::memcmp(a.pendingOutput, b.pendingOutput, sizeof a.pendingOutput);
 }
 
@@ -81,11 +83,10 @@ TEST(MorphUnit, OutputIsFiniteForHardInputsAndControls) {
     inputs.push_back(poisoned);
 
     const std::vector<MorphParams> controls = {
-        human(1.0f, 1.0f),    human(0.65f, 0.8f),   human(1.7f, 1.2f),
-        human(nan, nan),      human(inf, 5.0f),     human(1.2f, -0.5f),
-        human(1.0f, 2.5f),    cartoon(1.0f, 1.5f),  cartoon(0.65f, -0.5f),
-        cartoon(1.7f, 2.5f),  cartoon(nan, nan),    cartoon(-inf, inf),
-        cartoon(1.0f, 0.0f),  cartoon(1.0f, 1e30f),
+        human(1.0f, 1.0f),     human(0.65f, 0.8f),   human(1.7f, 1.2f), human(nan, nan),
+        human(inf, 5.0f),      human(1.2f, -0.5f),   human(1.0f, 2.5f), cartoon(1.0f, 1.5f),
+        cartoon(0.65f, -0.5f), cartoon(1.7f, 2.5f),  cartoon(nan, nan), cartoon(-inf, inf),
+        cartoon(1.0f, 0.0f),   cartoon(1.0f, 1e30f),
     };
     auto state = makeMorphState();
     for (size_t i = 0; i < inputs.size(); ++i)
@@ -105,7 +106,8 @@ TEST(MorphUnit, OutputIsFiniteForHardInputsAndControls) {
                           b % 2 ? cartoon(1.3f, 0.5f) : human(0.8f, 1.1f), *state);
     EXPECT_TRUE(allFinite(out));
     // Still a working state: a voiced signal comes out voiced.
-    const std::vector<float> after = morphBlocks(voicedSignal(16 * kBlock, 120), human(1.0f, 1.0f), *state);
+    const std::vector<float> after =
+        morphBlocks(voicedSignal(16 * kBlock, 120), human(1.0f, 1.0f), *state);
     EXPECT_GT(rms(after, 8 * kBlock), 0.01);
 }
 
@@ -115,15 +117,16 @@ TEST(MorphUnit, ControlsOutsideTheRangesActAsTheirLimits) {
     const float inf = std::numeric_limits<float>::infinity();
     const std::vector<float> in = voicedSignal(6 * kBlock, 110);
     const std::pair<MorphParams, MorphParams> same[] = {
-        {cartoon(5.0f, 1.0f), cartoon(1.7f, 1.0f)},  {cartoon(0.1f, 1.0f), cartoon(0.65f, 1.0f)},
-        {cartoon(inf, 1.0f), cartoon(1.7f, 1.0f)},   {cartoon(nan, 1.0f), cartoon(1.0f, 1.0f)},
-        {cartoon(1.2f, nan), cartoon(1.2f, 0.0f)},   {human(5.0f, 1.0f), human(1.7f, 1.0f)},
-        {human(-3.0f, 1.0f), human(0.65f, 1.0f)},    {human(inf, 1.0f), human(1.7f, 1.0f)},
-        {human(nan, 1.0f), human(1.0f, 1.0f)},       {human(1.2f, nan), human(1.2f, 1.0f)},
+        {cartoon(5.0f, 1.0f), cartoon(1.7f, 1.0f)}, {cartoon(0.1f, 1.0f), cartoon(0.65f, 1.0f)},
+        {cartoon(inf, 1.0f), cartoon(1.7f, 1.0f)},  {cartoon(nan, 1.0f), cartoon(1.0f, 1.0f)},
+        {cartoon(1.2f, nan), cartoon(1.2f, 0.0f)},  {human(5.0f, 1.0f), human(1.7f, 1.0f)},
+        {human(-3.0f, 1.0f), human(0.65f, 1.0f)},   {human(inf, 1.0f), human(1.7f, 1.0f)},
+        {human(nan, 1.0f), human(1.0f, 1.0f)},      {human(1.2f, nan), human(1.2f, 1.0f)},
     };
     for (const auto& [outside, limit] : same) {
-        SCOPED_TRACE(testing::Message() << (outside.isCartoonMorph ? "cartoon" : "human") << " pitch "
-                                        << outside.pitch << " formant " << outside.formant);
+        SCOPED_TRACE(testing::Message()
+                     << (outside.isCartoonMorph ? "cartoon" : "human") << " pitch " << outside.pitch
+                     << " formant " << outside.formant);
         EXPECT_EQ(morphSignal(in, outside), morphSignal(in, limit));
     }
     EXPECT_NE(morphSignal(in, human(1.6f, 1.0f)), morphSignal(in, human(1.7f, 1.0f)));
@@ -137,7 +140,8 @@ TEST(MorphUnit, StateCarriesAcrossBlocksAndMatchesOneLongCall) {
         const std::vector<float> byBlocks = morphBlocks(in, p, *blockwise);
         auto longCall = makeMorphState();
         std::vector<float> byOneCall(in.size());
-        processMorphBlock(in.data(), byOneCall.data(), static_cast<unsigned>(in.size()), 1, p, *longCall);
+        processMorphBlock(in.data(), byOneCall.data(), static_cast<unsigned>(in.size()), 1, p,
+                          *longCall);
         EXPECT_EQ(byBlocks, byOneCall);
         // The history matters: the same block after other audio differs from a
         // fresh start.
@@ -176,7 +180,8 @@ TEST(MorphUnit, OddLengthsAndChannelCountsStayInRange) {
         // A tail shorter than a block: processed zero-padded, nothing written past it.
         std::vector<float> out(mono.size() + 8, 77.0f);
         auto state = makeMorphState();
-        processMorphBlock(mono.data(), out.data(), static_cast<unsigned>(mono.size()), 1, p, *state);
+        processMorphBlock(mono.data(), out.data(), static_cast<unsigned>(mono.size()), 1, p,
+                          *state);
         EXPECT_TRUE(allFinite(out));
         for (size_t i = mono.size(); i < out.size(); ++i) EXPECT_EQ(out[i], 77.0f);
         // The same as morphing the zero-padded signal and cutting it back.
@@ -226,11 +231,9 @@ TEST(MorphUnit, PitchFollowsTheControl) {
         double expectedRatio;
     };
     const Case cases[] = {
-        {cartoon(1.4f, 0.75f), 1.4},
-        {cartoon(0.85f, 2.0f), 0.85},
-        {cartoon(1.0f, 1.5f), 1.0},
-        {human(1.4f, 1.15f), 1.0 / 0.8},   // q = 1 - 0.4 * 0.5
-        {human(0.85f, 0.85f), 1.0 / 1.3},  // q = 0.15 * 2 + 1
+        {cartoon(1.4f, 0.75f), 1.4},      {cartoon(0.85f, 2.0f), 0.85},
+        {cartoon(1.0f, 1.5f), 1.0},       {human(1.4f, 1.15f), 1.0 / 0.8},  // q = 1 - 0.4 * 0.5
+        {human(0.85f, 0.85f), 1.0 / 1.3},                                   // q = 0.15 * 2 + 1
         {human(1.0f, 1.0f), 1.0},
     };
     for (const Case& c : cases) {

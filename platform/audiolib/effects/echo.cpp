@@ -35,8 +35,8 @@ void EchoUnit::reset() {
 
 void EchoUnit::process(const float* in, float* out, int frames) {
     const int size = static_cast<int>(line_.size());
-    const int delay = std::clamp(static_cast<int>(std::lround(params_[kDelay] * 0.001 * sampleRate_)),
-                                 1, size - 1);
+    const int delay = std::clamp(
+        static_cast<int>(std::lround(params_[kDelay] * 0.001 * sampleRate_)), 1, size - 1);
     const float feedback = std::min(params_[kFeedback] * 0.01f, kMaxFeedbackGain);
     const float dry = detail::dbToGain(params_[kDryLevel]);
     const float wet = detail::dbToGain(params_[kWetLevel]);

@@ -134,7 +134,15 @@ private:
 class TremoloUnit {
 public:
     enum Parameter {
-        kFrequency, kDepth, kShape, kSkew, kDuty, kSquare, kPhase, kSpread, kParameterCount
+        kFrequency,
+        kDepth,
+        kShape,
+        kSkew,
+        kDuty,
+        kSquare,
+        kPhase,
+        kSpread,
+        kParameterCount
     };
 
     explicit TremoloUnit(int sampleRate);
@@ -172,13 +180,15 @@ struct ReverbProperties {
 // Reverb switched off: silent wet signal.
 constexpr ReverbProperties kReverbOff{1000, 7, 11, 5000, 100, 100, 100, 250, 0, 20, 96, -80};
 // A large concert hall.
-constexpr ReverbProperties kReverbConcertHall{3900, 20, 29, 5000, 70, 100, 100, 250, 0, 5650, 80, -9.8f};
+constexpr ReverbProperties kReverbConcertHall{3900, 20,  29, 5000, 70, 100,
+                                              100,  250, 0,  5650, 80, -9.8f};
 
 // The system reverb: early reflections from a tap delay line and a late part
 // from an eight-line feedback delay network whose line gains follow the decay
 // time, with HF damping in the loop and high cut and low shelf on the wet
 // signal. process() adds the wet signal to the input.
-// Thread contract: process()/reset() on the mixer thread; setProperties/getProperties from any thread.
+// Thread contract: process()/reset() on the mixer thread; setProperties/getProperties from any
+// thread.
 class SystemReverb {
 public:
     explicit SystemReverb(int sampleRate);

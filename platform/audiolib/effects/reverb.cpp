@@ -15,18 +15,28 @@ struct Range {
 };
 // In the order of ReverbProperties' fields.
 constexpr Range kRanges[kPropertyCount] = {
-    {100, 20000}, {0, 300}, {0, 100}, {20, 20000}, {10, 100}, {0, 100},
-    {0, 100},     {20, 1000}, {-36, 12}, {20, 20000}, {0, 100}, {-80, 20},
+    {100, 20000}, {0, 300},   {0, 100},  {20, 20000}, {10, 100}, {0, 100},
+    {0, 100},     {20, 1000}, {-36, 12}, {20, 20000}, {0, 100},  {-80, 20},
 };
 enum Field {
-    kDecayTime, kEarlyDelay, kLateDelay, kHfReference, kHfDecayRatio, kDiffusion,
-    kDensity, kLowShelfFrequency, kLowShelfGain, kHighCut, kEarlyLateMix, kWetLevel
+    kDecayTime,
+    kEarlyDelay,
+    kLateDelay,
+    kHfReference,
+    kHfDecayRatio,
+    kDiffusion,
+    kDensity,
+    kLowShelfFrequency,
+    kLowShelfGain,
+    kHighCut,
+    kEarlyLateMix,
+    kWetLevel
 };
 
 std::array<float, kPropertyCount> toArray(const ReverbProperties& p) {
-    return {p.decayTime,   p.earlyDelay,        p.lateDelay,    p.hfReference,
-            p.hfDecayRatio, p.diffusion,        p.density,      p.lowShelfFrequency,
-            p.lowShelfGain, p.highCut,          p.earlyLateMix, p.wetLevel};
+    return {p.decayTime,    p.earlyDelay, p.lateDelay,    p.hfReference,
+            p.hfDecayRatio, p.diffusion,  p.density,      p.lowShelfFrequency,
+            p.lowShelfGain, p.highCut,    p.earlyLateMix, p.wetLevel};
 }
 
 constexpr double kPi = 3.141592653589793;
@@ -159,9 +169,12 @@ SystemReverb::SystemReverb(int sampleRate)
     const auto initial = toArray(kReverbOff);
     for (int i = 0; i < kPropertyCount; ++i) properties_[i].store(initial[i]);
     State& s = *state_;
-    s.input.allocate(samplesOf(kRanges[kEarlyDelay].maximum + kRanges[kLateDelay].maximum +
-                                   kTapMs[kTaps - 1], sampleRate_) + 2);
-    for (int d = 0; d < kDiffusers; ++d) s.diffuser[d].allocate(samplesOf(kDiffuserMs[d], sampleRate_) + 1);
+    s.input.allocate(
+        samplesOf(kRanges[kEarlyDelay].maximum + kRanges[kLateDelay].maximum + kTapMs[kTaps - 1],
+                  sampleRate_) +
+        2);
+    for (int d = 0; d < kDiffusers; ++d)
+        s.diffuser[d].allocate(samplesOf(kDiffuserMs[d], sampleRate_) + 1);
     for (int l = 0; l < kLines; ++l)
         s.line[l].allocate(nextPrime(std::max(samplesOf(kLineMs[l], sampleRate_), 2)) + 1);
 }
@@ -203,14 +216,16 @@ void SystemReverb::process(const float* in, float* out, int frames) {
     if (generation != s.appliedGeneration) {
         s.appliedGeneration = generation;
         float p[kPropertyCount];
-        for (int i = 0; i < kPropertyCount; ++i) p[i] = properties_[i].load(std::memory_order_relaxed);
+        for (int i = 0; i < kPropertyCount; ++i)
+            p[i] = properties_[i].load(std::memory_order_relaxed);
         const int rate = sampleRate_;
 
         const int inputCapacity = static_cast<int>(s.input.buffer.size());
         float tapEnergy = 0;
         for (float w : kTapWeights) tapEnergy += w * w;
         for (int t = 0; t < kTaps; ++t) {
-            s.tapDelay[t] = std::min(samplesOf(p[kEarlyDelay] + kTapMs[t], rate), inputCapacity - 1);
+            s.tapDelay[t] =
+                std::min(samplesOf(p[kEarlyDelay] + kTapMs[t], rate), inputCapacity - 1);
             s.tapGain[t] = kTapWeights[t] / std::sqrt(tapEnergy);
         }
         s.lateDelay = std::min(samplesOf(p[kEarlyDelay] + p[kLateDelay], rate), inputCapacity - 1);
@@ -222,13 +237,16 @@ void SystemReverb::process(const float* in, float* out, int frames) {
         // Per-line decay gains make every recirculation lose 60 dB over the
         // decay time; the one-pole damping lowers the gain at the HF
         // reference so that there it takes the decay time times the ratio.
-        const double densityScale = kMinDensityScale + (1.0 - kMinDensityScale) * p[kDensity] * 0.01;
+        const double densityScale =
+            kMinDensityScale + (1.0 - kMinDensityScale) * p[kDensity] * 0.01;
         const double decaySeconds = p[kDecayTime] * 0.001;
         const double hfDecaySeconds = decaySeconds * p[kHfDecayRatio] * 0.01;
-        const double cosRef = std::cos(2 * kPi * std::min<double>(p[kHfReference], 0.45 * rate) / rate);
+        const double cosRef =
+            std::cos(2 * kPi * std::min<double>(p[kHfReference], 0.45 * rate) / rate);
         for (int l = 0; l < kLines; ++l) {
-            const int length = std::min(nextPrime(std::max(samplesOf(kLineMs[l] * densityScale, rate), 2)),
-                                        static_cast<int>(s.line[l].buffer.size()) - 1);
+            const int length =
+                std::min(nextPrime(std::max(samplesOf(kLineMs[l] * densityScale, rate), 2)),
+                         static_cast<int>(s.line[l].buffer.size()) - 1);
             s.lineDelay[l] = length;
             const double seconds = double(length) / rate;
             const double gain = std::pow(10.0, -3.0 * seconds / decaySeconds);

@@ -7,14 +7,10 @@ namespace parlune::audiolib::fx {
 
 namespace {
 const ParameterInfo kTremoloParameters[TremoloUnit::kParameterCount] = {
-    {"Frequency", "Hz", 0.1f, 20.0f, 5.0f},
-    {"Depth", "", 0.0f, 1.0f, 1.0f},
-    {"Shape", "", 0.0f, 1.0f, 0.0f},
-    {"Skew", "", -1.0f, 1.0f, 0.0f},
-    {"Duty", "", 0.0f, 1.0f, 0.5f},
-    {"Square", "", 0.0f, 1.0f, 0.0f},
-    {"Phase", "", 0.0f, 1.0f, 0.0f},
-    {"Spread", "", -1.0f, 1.0f, 0.0f},
+    {"Frequency", "Hz", 0.1f, 20.0f, 5.0f}, {"Depth", "", 0.0f, 1.0f, 1.0f},
+    {"Shape", "", 0.0f, 1.0f, 0.0f},        {"Skew", "", -1.0f, 1.0f, 0.0f},
+    {"Duty", "", 0.0f, 1.0f, 0.5f},         {"Square", "", 0.0f, 1.0f, 0.0f},
+    {"Phase", "", 0.0f, 1.0f, 0.0f},        {"Spread", "", -1.0f, 1.0f, 0.0f},
 };
 constexpr double kPi = 3.141592653589793;
 // Keeps both halves of the cycle, and both sides of each peak, non-empty.
@@ -40,7 +36,8 @@ float TremoloUnit::oscillator(double phase, float shape, float skew, float duty,
     const double peak = std::clamp(0.5 * (1.0 + skew), kMinFraction, 1.0 - kMinFraction);
     const double warped = u < peak ? 0.5 * u / peak : 0.5 + 0.5 * (u - peak) / (1.0 - peak);
     const double triangle = 1.0 - std::fabs(2.0 * warped - 1.0);
-    const double hump = (1.0 - shape) * triangle + (shape > 0.0f ? shape * std::sin(kPi * warped) : 0.0);
+    const double hump =
+        (1.0 - shape) * triangle + (shape > 0.0f ? shape * std::sin(kPi * warped) : 0.0);
     const double flattened = std::min(1.0, hump / std::max(1.0 - square, 1e-6));
     return static_cast<float>(upper ? 0.5 + 0.5 * flattened : 0.5 - 0.5 * flattened);
 }

@@ -42,14 +42,18 @@ TEST(FavoritesFile, SavedSlotsComeBackAndShortFilesKeepDefaults) {
     test::TempDir dir;
     const std::string path = dir.file("favorites.dat");
     Table table = defaultTable();
-    setName(table[3], "Deep \xC3\xA9" "cho");
+    setName(table[3],
+            "Deep \xC3\xA9"
+            "cho");
     table[3].padX = 0.72;
     table[3].padY = 2.0;
     table[3].cartoon = 1;
     ASSERT_TRUE(writeFile(path, table));
     Table back{};
     ASSERT_TRUE(readFile(path, back));
-    EXPECT_EQ(nameOf(back[3]), "Deep \xC3\xA9" "cho");
+    EXPECT_EQ(nameOf(back[3]),
+              "Deep \xC3\xA9"
+              "cho");
     EXPECT_EQ(back[3].padX, 0.72);
     EXPECT_EQ(back[3].padY, 2.0);
     EXPECT_EQ(back[3].cartoon, 1);
@@ -77,7 +81,8 @@ TEST(FavoritesFile, NamesStayWithinTheFieldOnCharacterBoundaries) {
         {"short", "Robot", "Robot"},
         {"exactly 55 bytes", a55, a55},
         {"longer ASCII is cut", a55 + "bc", a55},
-        {"a two-byte character across the limit", std::string(54, 'a') + "\xC3\xA9", std::string(54, 'a')},
+        {"a two-byte character across the limit", std::string(54, 'a') + "\xC3\xA9",
+         std::string(54, 'a')},
         {"a four-byte character across the limit", std::string(53, 'a') + "\xF0\x9F\x8E\xA7",
          std::string(53, 'a')},
     };

@@ -60,7 +60,8 @@ TEST(PlayDevIni, ReaderFindsTheWordInUtf16Lines) {
     for (const auto& c : cases) {
         writeBytes(dir.file("PlayDev.ini"), c.bytes);
         std::string error = "untouched";
-        EXPECT_EQ(playdev::isParluneinPlayDeviceINI(dir.file("PlayDev.ini"), &error), c.expected) << c.what;
+        EXPECT_EQ(playdev::isParluneinPlayDeviceINI(dir.file("PlayDev.ini"), &error), c.expected)
+            << c.what;
         EXPECT_EQ(error, "untouched") << c.what;
     }
 }
@@ -73,7 +74,8 @@ TEST(PlayDevIni, MissingFileIsFalseWithTheSystemsReason) {
 }
 
 TEST(PlayDevIni, SwitcherRecordRoundTripsWithoutByteOrderMark) {
-    const playdev::Remembered device{"Haut-parleur \xC3\xA9 \xF0\x9F\x8E\xA7", "alsa_output.pci-0000_00_1f.3"};
+    const playdev::Remembered device{"Haut-parleur \xC3\xA9 \xF0\x9F\x8E\xA7",
+                                     "alsa_output.pci-0000_00_1f.3"};
     const std::string bytes = playdev::encode(device);
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ(bytes.substr(0, 2), std::string("H\0", 2));  // no byte-order mark
@@ -85,7 +87,8 @@ TEST(PlayDevIni, SwitcherRecordRoundTripsWithoutByteOrderMark) {
 
     EXPECT_FALSE(playdev::decode("").has_value());
     EXPECT_FALSE(playdev::decode(playdev::utf8ToUtf16le("Speaker\n")).has_value());
-    EXPECT_EQ(playdev::utf16leToUtf8(playdev::utf8ToUtf16le("bad \xC3 end")), "bad \xEF\xBF\xBD end");
+    EXPECT_EQ(playdev::utf16leToUtf8(playdev::utf8ToUtf16le("bad \xC3 end")),
+              "bad \xEF\xBF\xBD end");
 
     TempDir dir;
     ASSERT_TRUE(playdev::writeFile(dir.file("PlayDev.ini"), device));
@@ -116,7 +119,8 @@ TEST(DataFolders, FollowTheXdgVariablesWithHomeFallbacks) {
         EXPECT_EQ(data::playDevIniPath(), "/run/user/7/PlayDev.ini");
     }
     {
-        ScopedEnv home("HOME", "/home/ann"), data("XDG_DATA_HOME", nullptr), run("XDG_RUNTIME_DIR", "");
+        ScopedEnv home("HOME", "/home/ann"), data("XDG_DATA_HOME", nullptr),
+            run("XDG_RUNTIME_DIR", "");
         EXPECT_EQ(data::dataFolder(), "/home/ann/.local/share/Parlune");
         EXPECT_EQ(data::perUserTempFolder(), "/home/ann/.cache");
     }

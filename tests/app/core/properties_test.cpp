@@ -19,7 +19,9 @@ namespace {
 template <typename K, typename V, typename = void>
 struct CanSet : std::false_type {};
 template <typename K, typename V>
-struct CanSet<K, V, std::void_t<decltype(std::declval<PropertyStore&>().set(std::declval<K>(), std::declval<V>()))>>
+struct CanSet<
+    K, V,
+    std::void_t<decltype(std::declval<PropertyStore&>().set(std::declval<K>(), std::declval<V>()))>>
     : std::true_type {};
 static_assert(CanSet<decltype(prop::pitch), double>::value);
 static_assert(CanSet<decltype(prop::fname), QString>::value);
@@ -81,7 +83,8 @@ TEST(PropertyStore, StartUpValuesHaveTheirTypes) {
 
     writeDataFolderProperties(store, "/home/u/.local/share/Parlune/");
     EXPECT_EQ(store.get(prop::applicationPath), "/home/u/.local/share/Parlune");
-    EXPECT_EQ(store.get(prop::applicationPathREC), "/home/u/.local/share/Parlune/media/recorded.wav");
+    EXPECT_EQ(store.get(prop::applicationPathREC),
+              "/home/u/.local/share/Parlune/media/recorded.wav");
     EXPECT_EQ(store.get(prop::applicationPathREC16khz),
               "/home/u/.local/share/Parlune/media/recorded16khz.wav");
 }

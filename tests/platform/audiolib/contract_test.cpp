@@ -80,7 +80,8 @@ TEST_F(Contract, NullHandlesGiveInvalidHandle) {
         {"System::release", [&] { return system.release(); }, bad},
         {"System::getNumDrivers", [&] { return system.getNumDrivers(&n); }, bad},
         {"System::getRecordPosition", [&] { return system.getRecordPosition(0, &u); }, bad},
-        {"System::setReverbProperties", [&] { return system.setReverbProperties(0, &reverb); }, bad},
+        {"System::setReverbProperties", [&] { return system.setReverbProperties(0, &reverb); },
+         bad},
         {"Sound::getLength", [&] { return sound.getLength(&u, al::TimeUnit::Pcm); }, bad},
         {"Sound::release", [&] { return sound.release(); }, bad},
         {"Channel::getPosition", [&] { return channel.getPosition(&u, al::TimeUnit::Pcm); }, bad},
@@ -116,15 +117,18 @@ TEST_F(Contract, ReleasedHandlesGiveInvalidHandle) {
     int n = -1;
     runCases({
         {"DSP released twice", [&] { return echoCopy.release(); }, Result::InvalidHandle},
-        {"bypass on a released unit", [&] { return echoCopy.setBypass(false); }, Result::InvalidHandle},
+        {"bypass on a released unit", [&] { return echoCopy.setBypass(false); },
+         Result::InvalidHandle},
         {"sound released twice", [&] { return soundCopy.release(); }, Result::InvalidHandle},
         {"length of a released sound", [&] { return soundCopy.getLength(&u, al::TimeUnit::Pcm); },
          Result::InvalidHandle},
-        {"channel of a released sound is stopped", [&] { return channel.isPlaying(&b); }, Result::Ok},
+        {"channel of a released sound is stopped", [&] { return channel.isPlaying(&b); },
+         Result::Ok},
         {"chain lost the released unit", [&] { return master.getNumDSPs(&n); }, Result::Ok},
         {"system released", [&] { return system.release(); }, Result::Ok},
         {"system released twice", [&] { return systemCopy.release(); }, Result::InvalidHandle},
-        {"channel after its system", [&] { return channel.setFrequency(15000); }, Result::InvalidHandle},
+        {"channel after its system", [&] { return channel.setFrequency(15000); },
+         Result::InvalidHandle},
         {"group after its system", [&] { return master.getNumDSPs(&n); }, Result::InvalidHandle},
     });
     EXPECT_FALSE(b);
@@ -155,31 +159,41 @@ TEST_F(Contract, MisuseGivesItsOwnError) {
     al::Sound s;
     al::DSP d;
     runCases({
-        {"a time unit that does not exist", [&] { return channel.getPosition(&u, static_cast<al::TimeUnit>(3)); },
+        {"a time unit that does not exist",
+         [&] { return channel.getPosition(&u, static_cast<al::TimeUnit>(3)); },
          Result::InvalidParam},
-        {"null out-parameter", [&] { return sound.getLength(nullptr, al::TimeUnit::Pcm); }, Result::InvalidParam},
-        {"format after init", [&] { return system.setSoftwareFormat(16000, al::SpeakerMode::Mono, 1); },
+        {"null out-parameter", [&] { return sound.getLength(nullptr, al::TimeUnit::Pcm); },
+         Result::InvalidParam},
+        {"format after init",
+         [&] { return system.setSoftwareFormat(16000, al::SpeakerMode::Mono, 1); },
          Result::Initialized},
         {"init twice", [&] { return system.init(8, 0, nullptr); }, Result::Initialized},
         {"unit added twice", [&] { return master.addDSP(0, echo); }, Result::DspInUse},
         {"unit of another system", [&] { return master.addDSP(0, foreign); }, Result::InvalidParam},
         {"index past the tail", [&] { return master.addDSP(5, chorus); }, Result::InvalidParam},
-        {"removing a unit not in the chain", [&] { return master.removeDSP(chorus); }, Result::DspNotFound},
-        {"reverb instance 1", [&] { return system.setReverbProperties(1, &reverb); }, Result::InvalidParam},
-        {"a user sound in 8 bits", [&] { return system.createSound(nullptr, al::kOpenUser, &pcm8, &s); },
+        {"removing a unit not in the chain", [&] { return master.removeDSP(chorus); },
+         Result::DspNotFound},
+        {"reverb instance 1", [&] { return system.setReverbProperties(1, &reverb); },
+         Result::InvalidParam},
+        {"a user sound in 8 bits",
+         [&] { return system.createSound(nullptr, al::kOpenUser, &pcm8, &s); },
          Result::Unsupported},
         {"a missing file", [&] { return system.createSound("/nonexistent/x.wav", 0, nullptr, &s); },
          Result::FileNotFound},
-        {"not an audio file", [&] { return system.createSound("/proc/self/status", 0, nullptr, &s); },
-         Result::FileBad},
-        {"a parameter of a custom unit", [&] { return d.setParameterFloat(0, 1); }, Result::InvalidHandle},
-        {"echo delay out of range", [&] { return echo.setParameterFloat(al::fx::EchoUnit::kDelay, -5); },
+        {"not an audio file",
+         [&] { return system.createSound("/proc/self/status", 0, nullptr, &s); }, Result::FileBad},
+        {"a parameter of a custom unit", [&] { return d.setParameterFloat(0, 1); },
+         Result::InvalidHandle},
+        {"echo delay out of range",
+         [&] { return echo.setParameterFloat(al::fx::EchoUnit::kDelay, -5); },
          Result::InvalidParam},
         {"zero frequency", [&] { return channel.setFrequency(0); }, Result::InvalidParam},
-        {"record driver out of range", [&] { return system.recordStart(99, sound, true); }, Result::InvalidParam},
+        {"record driver out of range", [&] { return system.recordStart(99, sound, true); },
+         Result::InvalidParam},
         {"recording into a file sound", [&] { return system.recordStart(0, al::Sound(), true); },
          Result::InvalidHandle},
-        {"unknown built-in type", [&] { return system.createDSPByType(static_cast<al::DspType>(3), &d); },
+        {"unknown built-in type",
+         [&] { return system.createDSPByType(static_cast<al::DspType>(3), &d); },
          Result::Unsupported},
     });
     system.release();
@@ -248,7 +262,8 @@ TEST_F(Contract, LengthsInEveryUnit) {
     info.defaultFrequency = 48000;
     info.format = al::SoundFormat::Pcm16;
     al::Sound sound;
-    ASSERT_EQ(system.createSound(nullptr, al::kLoopNormal | al::kOpenUser, &info, &sound), Result::Ok);
+    ASSERT_EQ(system.createSound(nullptr, al::kLoopNormal | al::kOpenUser, &info, &sound),
+              Result::Ok);
     unsigned pcm = 0, ms = 0, bytes = 0;
     sound.getLength(&pcm, al::TimeUnit::Pcm);
     sound.getLength(&ms, al::TimeUnit::Ms);
@@ -272,25 +287,29 @@ TEST(MixerFailures, AreDeferredToUpdateAndTheBlockPassesUnchanged) {
     struct Log {
         std::vector<Result> results;
     } log;
-    al::setLogCallback([](Result r, const char*, void* c) { static_cast<Log*>(c)->results.push_back(r); }, &log);
+    al::setLogCallback(
+        [](Result r, const char*, void* c) { static_cast<Log*>(c)->results.push_back(r); }, &log);
     parlune::audiolib::testing::ScratchDir dir;
     std::vector<short> source(4096);
-    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<short>((i * 37) % 2000 - 1000);
+    for (size_t i = 0; i < source.size(); ++i)
+        source[i] = static_cast<short>((i * 37) % 2000 - 1000);
     ASSERT_TRUE(parlune::test::writePcm16(dir.file("in.wav"), source, 16000, 1));
-    parlune::audiolib::testing::renderFile(dir, dir.file("in.wav"), 0, [&](al::System& system, al::Channel&) {
-        al::DspDescription description;
-        description.read = failingRead;
-        al::DSP unit;
-        system.createDSP(&description, &unit);
-        al::ChannelGroup master;
-        system.getMasterChannelGroup(&master);
-        master.addDSP(0, unit);
-        EXPECT_EQ(system.update(), Result::Ok);
-        EXPECT_EQ(log.results, std::vector<Result>{Result::Unsupported}) << "reported by the update that mixed";
-        system.update();
-        system.update();
-        system.update();
-    });
+    parlune::audiolib::testing::renderFile(
+        dir, dir.file("in.wav"), 0, [&](al::System& system, al::Channel&) {
+            al::DspDescription description;
+            description.read = failingRead;
+            al::DSP unit;
+            system.createDSP(&description, &unit);
+            al::ChannelGroup master;
+            system.getMasterChannelGroup(&master);
+            master.addDSP(0, unit);
+            EXPECT_EQ(system.update(), Result::Ok);
+            EXPECT_EQ(log.results, std::vector<Result>{Result::Unsupported})
+                << "reported by the update that mixed";
+            system.update();
+            system.update();
+            system.update();
+        });
     al::setLogCallback(nullptr, nullptr);
     EXPECT_EQ(log.results.size(), 4u) << "one report per failing block";
     EXPECT_EQ(parlune::test::readPcm16(dir.file("render-out.wav")), source);

@@ -20,8 +20,9 @@ constexpr int kRate = 16000;
 
 // Renders `input` (16 kHz mono) through one built-in unit, or through the
 // reverb alone when type is Unknown.
-std::vector<float> throughUnit(const ScratchDir& dir, const std::vector<float>& input, al::DspType type,
-                               int blocks, const al::ReverbProperties* reverb = nullptr) {
+std::vector<float> throughUnit(const ScratchDir& dir, const std::vector<float>& input,
+                               al::DspType type, int blocks,
+                               const al::ReverbProperties* reverb = nullptr) {
     parlune::test::writeWav(dir.file("in.wav"), input, kRate);
     return renderFile(dir, dir.file("in.wav"), blocks, [&](al::System& system, al::Channel&) {
         if (type != al::DspType::Unknown) {
@@ -58,7 +59,8 @@ TEST(BuiltinUnits, EchoRepeatsAnImpulseAfter500Ms) {
     click[100] = 0.5f;
     std::vector<float> out = throughUnit(dir, click, al::DspType::Echo, 25);
     ASSERT_EQ(out.size(), 25u * 1024);
-    auto peak = std::max_element(out.begin() + 200, out.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+    auto peak = std::max_element(out.begin() + 200, out.end(),
+                                 [](float a, float b) { return std::fabs(a) < std::fabs(b); });
     EXPECT_EQ(peak - out.begin(), 100 + kRate / 2) << "first repeat 500 ms after the click";
     EXPECT_NEAR(out[100], 0.5f, 1e-3) << "dry at 0 dB";
     // Feedback 50 %: the second repeat is half the first.
@@ -71,14 +73,16 @@ TEST(BuiltinUnits, TremoloModulatesAt5Hz) {
     std::vector<float> out = throughUnit(dir, tone, al::DspType::Tremolo, 45);
     // Envelope in 5 ms frames; its autocorrelation peaks at the 200 ms period.
     std::vector<double> envelope;
-    for (size_t at = 0; at + 80 <= out.size(); at += 80) envelope.push_back(parlune::test::rms(out, at, at + 80));
+    for (size_t at = 0; at + 80 <= out.size(); at += 80)
+        envelope.push_back(parlune::test::rms(out, at, at + 80));
     double mean = 0;
     for (double e : envelope) mean += e / envelope.size();
     int bestLag = 0;
     double best = -1;
     for (int lag = 20; lag <= 80; ++lag) {  // 100 .. 400 ms
         double c = 0;
-        for (size_t i = 0; i + lag < envelope.size(); ++i) c += (envelope[i] - mean) * (envelope[i + lag] - mean);
+        for (size_t i = 0; i + lag < envelope.size(); ++i)
+            c += (envelope[i] - mean) * (envelope[i + lag] - mean);
         if (c > best) best = c, bestLag = lag;
     }
     EXPECT_NEAR(bestLag * 5.0, 200.0, 10.0);
@@ -117,8 +121,10 @@ TEST(BuiltinUnits, ChorusAndReverbChangeTheSignalAndStayBounded) {
         EXPECT_TRUE(parlune::test::allFinite(out)) << c.what;
         EXPECT_TRUE(bounded(out, 0.99f)) << c.what;
     }
-    std::vector<float> hall = throughUnit(dir, voice, al::DspType::Unknown, 45, &al::fx::kReverbConcertHall);
-    EXPECT_GT(parlune::test::rms(hall, kRate * 2 + 1600, kRate * 2 + 8000), 1e-3) << "the hall rings on";
+    std::vector<float> hall =
+        throughUnit(dir, voice, al::DspType::Unknown, 45, &al::fx::kReverbConcertHall);
+    EXPECT_GT(parlune::test::rms(hall, kRate * 2 + 1600, kRate * 2 + 8000), 1e-3)
+        << "the hall rings on";
 }
 
 TEST(BuiltinUnits, LeavingBypassStartsFromSilence) {
@@ -128,17 +134,18 @@ TEST(BuiltinUnits, LeavingBypassStartsFromSilence) {
     parlune::test::writeWav(dir.file("in.wav"), click, kRate);
     // The echo hears the click, is bypassed before its repeat and switched
     // back on after it: the old repeat must not come back later.
-    std::vector<float> out = renderFile(dir, dir.file("in.wav"), 0, [&](al::System& system, al::Channel&) {
-        al::ChannelGroup master;
-        system.getMasterChannelGroup(&master);
-        al::DSP echo;
-        system.createDSPByType(al::DspType::Echo, &echo);
-        master.addDSP(0, echo);
-        for (int block = 0; block < 30; ++block) {
-            echo.setBypass(block >= 2 && block < 4);
-            system.update();
-        }
-    });
+    std::vector<float> out =
+        renderFile(dir, dir.file("in.wav"), 0, [&](al::System& system, al::Channel&) {
+            al::ChannelGroup master;
+            system.getMasterChannelGroup(&master);
+            al::DSP echo;
+            system.createDSPByType(al::DspType::Echo, &echo);
+            master.addDSP(0, echo);
+            for (int block = 0; block < 30; ++block) {
+                echo.setBypass(block >= 2 && block < 4);
+                system.update();
+            }
+        });
     ASSERT_EQ(out.size(), 30u * 1024);
     EXPECT_LT(parlune::test::rms(out, 4 * 1024), 1e-4);
 }

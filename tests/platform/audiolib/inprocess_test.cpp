@@ -71,13 +71,15 @@ TEST_F(InProcess, DriverListsNamesRatesAndChannels) {
     char name[256];
     int rate = 0, channels = 0;
     al::DriverState state = 0;
-    ASSERT_EQ(system.getRecordDriverInfo(0, name, sizeof(name), nullptr, &rate, nullptr, &channels, &state),
+    ASSERT_EQ(system.getRecordDriverInfo(0, name, sizeof(name), nullptr, &rate, nullptr, &channels,
+                                         &state),
               Result::Ok);
     EXPECT_STREQ(name, "Desk Mic");
     EXPECT_EQ(rate, 48000);
     EXPECT_EQ(channels, 1);
     EXPECT_TRUE(state & al::kDriverDefault);
-    ASSERT_EQ(system.getRecordDriverInfo(1, name, sizeof(name), nullptr, &rate, nullptr, &channels, &state),
+    ASSERT_EQ(system.getRecordDriverInfo(1, name, sizeof(name), nullptr, &rate, nullptr, &channels,
+                                         &state),
               Result::Ok);
     EXPECT_STREQ(name, "Line In");
     EXPECT_EQ(rate, 44100);
@@ -91,10 +93,12 @@ TEST_F(InProcess, DriverListsNamesRatesAndChannels) {
     };
     for (Cut cut : {Cut{256, "Kopfhörer"}, Cut{8, "Kopfhö"}, Cut{7, "Kopfh"}, Cut{1, ""}}) {
         std::memset(name, 'x', sizeof(name));
-        ASSERT_EQ(system.getDriverInfo(1, name, cut.size, nullptr, &rate, nullptr, &channels), Result::Ok);
+        ASSERT_EQ(system.getDriverInfo(1, name, cut.size, nullptr, &rate, nullptr, &channels),
+                  Result::Ok);
         EXPECT_STREQ(name, cut.expected) << "buffer of " << cut.size;
     }
-    EXPECT_EQ(system.getDriverInfo(2, name, 256, nullptr, &rate, nullptr, &channels), Result::InvalidParam);
+    EXPECT_EQ(system.getDriverInfo(2, name, 256, nullptr, &rate, nullptr, &channels),
+              Result::InvalidParam);
     system.release();
 }
 
@@ -137,14 +141,16 @@ TEST_F(InProcess, RecordedRingPlaysBackAtTheDevicePitch) {
         std::vector<float> played = ip::played("Speaker");
         system.release();
         ASSERT_GE(played.size(), 30u * 1024);
-        double f0 = parlune::test::medianF0(std::vector<float>(played.begin() + 4096, played.end()), 16000);
+        double f0 =
+            parlune::test::medianF0(std::vector<float>(played.begin() + 4096, played.end()), 16000);
         EXPECT_NEAR(f0, driver == 0 ? 300.0 : 250.0, 2.0) << "driver " << driver;
     }
 }
 
 TEST_F(InProcess, DriverZeroPlaysOnTheDefaultAndOthersByName) {
     parlune::audiolib::testing::ScratchDir dir;
-    ASSERT_TRUE(parlune::test::writeWav(dir.file("tone.wav"), parlune::test::sine(16000, 400, 16000), 16000));
+    ASSERT_TRUE(parlune::test::writeWav(dir.file("tone.wav"),
+                                        parlune::test::sine(16000, 400, 16000), 16000));
     for (int driver : {0, 1}) {
         ip::clearPlayed();
         al::System system;
@@ -193,7 +199,8 @@ TEST_F(InProcess, UnpluggedMicrophoneStopsRecordingNotTheMixer) {
 
 TEST_F(InProcess, WavSourceAndGeneratorDevices) {
     parlune::audiolib::testing::ScratchDir dir;
-    ASSERT_TRUE(parlune::test::writeWav(dir.file("voice.wav"), parlune::test::sine(22050, 180, 22050), 22050));
+    ASSERT_TRUE(parlune::test::writeWav(dir.file("voice.wav"),
+                                        parlune::test::sine(22050, 180, 22050), 22050));
     ip::CaptureDevice fromWav;
     fromWav.name = "File Mic";
     fromWav.rate = 44100;
@@ -215,7 +222,8 @@ TEST_F(InProcess, WavSourceAndGeneratorDevices) {
         ip::advance(1500);
         system.release();
         std::vector<float> played = ip::played("Speaker");
-        double f0 = parlune::test::medianF0(std::vector<float>(played.begin() + 2048, played.end()), 16000);
+        double f0 =
+            parlune::test::medianF0(std::vector<float>(played.begin() + 2048, played.end()), 16000);
         EXPECT_NEAR(f0, device.generator ? 350.0 : 180.0, 2.0) << device.name;
     }
 }
@@ -225,12 +233,14 @@ TEST_F(InProcess, DevicesFromText) {
         const char* text;
         bool valid;
     };
-    for (TextCase c : {TextCase{"play:Speaker:48000:2;rec:Mic:48000:1:tone=220:chunk=80", true},
-                       TextCase{"play:Speaker:48000", false}, TextCase{"rec:Mic:48000:1:colour=red", false},
-                       TextCase{"rec:Mic:0:1", false}, TextCase{"speaker:X:48000:2", false}}) {
+    for (TextCase c :
+         {TextCase{"play:Speaker:48000:2;rec:Mic:48000:1:tone=220:chunk=80", true},
+          TextCase{"play:Speaker:48000", false}, TextCase{"rec:Mic:48000:1:colour=red", false},
+          TextCase{"rec:Mic:0:1", false}, TextCase{"speaker:X:48000:2", false}}) {
         EXPECT_EQ(ip::configureFromText(c.text), c.valid) << c.text;
     }
-    ASSERT_TRUE(ip::configureFromText("play:Out:44100:1;rec:Mic:16000:1:chunk=20;rec:Line:44100:2"));
+    ASSERT_TRUE(
+        ip::configureFromText("play:Out:44100:1;rec:Mic:16000:1:chunk=20;rec:Line:44100:2"));
     al::System system;
     al::createSystem(&system);
     system.setOutput(al::OutputType::InProcess);

@@ -15,9 +15,9 @@
 
 namespace al = parlune::audiolib;
 using al::Result;
-using parlune::test::readPcm16;
 using parlune::audiolib::testing::renderFile;
 using parlune::audiolib::testing::ScratchDir;
+using parlune::test::readPcm16;
 using parlune::test::writePcm16;
 
 namespace {
@@ -132,7 +132,8 @@ TEST(Mixer, WavWriterRendersOneBlockPerUpdateSampleExact) {
         std::vector<short> written = readPcm16(dir.file("render-out.wav"));
         ASSERT_EQ(written.size(), static_cast<size_t>(updates) * 1024) << updates << " updates";
         for (size_t i = 0; i < written.size(); ++i)
-            ASSERT_EQ(written[i], source[i]) << "sample " << i << " after " << updates << " updates";
+            ASSERT_EQ(written[i], source[i])
+                << "sample " << i << " after " << updates << " updates";
     }
 }
 
@@ -140,7 +141,11 @@ TEST(Mixer, WavWriterRendersOneBlockPerUpdateSampleExact) {
 constexpr float kOddSamples[] = {std::numeric_limits<float>::quiet_NaN(),
                                  std::numeric_limits<float>::infinity(),
                                  -std::numeric_limits<float>::infinity(),
-                                 2.0f, -2.0f, 1.0f, -1.0f, 0.5f};
+                                 2.0f,
+                                 -2.0f,
+                                 1.0f,
+                                 -1.0f,
+                                 0.5f};
 constexpr short kOddSamplesWritten[] = {0, 32767, -32768, 32767, -32768, 32767, -32768, 16384};
 
 Result oddRead(al::DspState*, float*, float* out, unsigned length, int, int*) {
@@ -165,7 +170,8 @@ TEST(Mixer, WavWriterWritesSilenceForNaNAndClampsBeyondFullScale) {
     std::vector<short> written = readPcm16(dir.file("render-out.wav"));
     ASSERT_EQ(written.size(), 2u * 1024);
     for (size_t i = 0; i < written.size(); ++i)
-        ASSERT_EQ(written[i], kOddSamplesWritten[i % std::size(kOddSamplesWritten)]) << "sample " << i;
+        ASSERT_EQ(written[i], kOddSamplesWritten[i % std::size(kOddSamplesWritten)])
+            << "sample " << i;
 }
 
 TEST(Mixer, BypassedUnitsAndTheOffReverbLeaveTheSignalUntouched) {
@@ -181,8 +187,8 @@ TEST(Mixer, BypassedUnitsAndTheOffReverbLeaveTheSignalUntouched) {
             al::DSP custom = tagUnit(system, &tag);
             master.addDSP(0, custom);
             custom.setBypass(true);
-            for (al::DspType type : {al::DspType::Echo, al::DspType::Chorus, al::DspType::Distortion,
-                                     al::DspType::Tremolo}) {
+            for (al::DspType type : {al::DspType::Echo, al::DspType::Chorus,
+                                     al::DspType::Distortion, al::DspType::Tremolo}) {
                 al::DSP unit;
                 system.createDSPByType(type, &unit);
                 master.addDSP(0, unit);
@@ -199,7 +205,8 @@ TEST(Mixer, BypassedUnitsAndTheOffReverbLeaveTheSignalUntouched) {
 
     renderFile(dir, dir.file("source.wav"), 12, build(true));
     written = readPcm16(dir.file("render-out.wav"));
-    EXPECT_FALSE(std::equal(written.begin(), written.end(), source.begin())) << "the active unit acts";
+    EXPECT_FALSE(std::equal(written.begin(), written.end(), source.begin()))
+        << "the active unit acts";
 }
 
 TEST(Mixer, LoopingSoundsWrapAndOthersEnd) {
@@ -210,7 +217,8 @@ TEST(Mixer, LoopingSoundsWrapAndOthersEnd) {
     std::vector<short> onceWritten = readPcm16(dir.file("render-out.wav"));
     ASSERT_EQ(onceWritten.size(), 3u * 1024);
     EXPECT_TRUE(std::equal(source.begin(), source.end(), onceWritten.begin()));
-    EXPECT_TRUE(std::all_of(onceWritten.begin() + 1500, onceWritten.end(), [](short s) { return s == 0; }));
+    EXPECT_TRUE(
+        std::all_of(onceWritten.begin() + 1500, onceWritten.end(), [](short s) { return s == 0; }));
 
     renderFile(dir, dir.file("short.wav"), 3, {}, al::kLoopNormal);
     std::vector<short> looped = readPcm16(dir.file("render-out.wav"));
@@ -243,22 +251,25 @@ struct PitchCase {
 TEST(Mixer, OtherRatesAndChannelCountsKeepTheirPitch) {
     ScratchDir dir;
     const double toneHz = 300.0;
-    for (PitchCase c : {PitchCase{48000, 2, 1.0}, PitchCase{44100, 1, 1.0}, PitchCase{48000, 2, 1.05},
-                        PitchCase{44100, 1, 1.05}, PitchCase{44100, 1, 0.95}, PitchCase{16000, 1, 1.05}}) {
+    for (PitchCase c :
+         {PitchCase{48000, 2, 1.0}, PitchCase{44100, 1, 1.0}, PitchCase{48000, 2, 1.05},
+          PitchCase{44100, 1, 1.05}, PitchCase{44100, 1, 0.95}, PitchCase{16000, 1, 1.05}}) {
         std::vector<float> mono = parlune::test::sine(c.rate * 3, toneHz, c.rate);
         std::vector<float> interleaved;
         for (float x : mono)
             for (int ch = 0; ch < c.channels; ++ch) interleaved.push_back(x);
         ASSERT_TRUE(parlune::test::writeWav(dir.file("tone.wav"), interleaved, c.rate, c.channels));
         unsigned position = 0, positionMs = 0;
-        std::vector<float> out = renderFile(dir, dir.file("tone.wav"), 30, [&](al::System& system, al::Channel& channel) {
-            channel.setFrequency(static_cast<float>(c.rate * c.nudge));
-            for (int i = 0; i < 10; ++i) system.update();
-            channel.getPosition(&position, al::TimeUnit::Pcm);
-            channel.getPosition(&positionMs, al::TimeUnit::Ms);
-        });
+        std::vector<float> out = renderFile(
+            dir, dir.file("tone.wav"), 30, [&](al::System& system, al::Channel& channel) {
+                channel.setFrequency(static_cast<float>(c.rate * c.nudge));
+                for (int i = 0; i < 10; ++i) system.update();
+                channel.getPosition(&position, al::TimeUnit::Pcm);
+                channel.getPosition(&positionMs, al::TimeUnit::Ms);
+            });
         ASSERT_EQ(out.size(), 40u * 1024);
-        double f0 = parlune::test::medianF0(std::vector<float>(out.begin() + 1024, out.end()), 16000);
+        double f0 =
+            parlune::test::medianF0(std::vector<float>(out.begin() + 1024, out.end()), 16000);
         EXPECT_NEAR(f0, toneHz * c.nudge, toneHz * c.nudge * 0.005)
             << c.rate << " Hz, " << c.channels << " channels, nudge " << c.nudge;
         double expectedFrames = 10 * 1024 * (c.rate * c.nudge / 16000.0);
@@ -271,18 +282,20 @@ TEST(Mixer, FrequencyChangesEveryBlockWithoutClicks) {
     ScratchDir dir;
     std::vector<float> tone = parlune::test::sine(48000 * 4, 200.0, 48000, 0.5);
     ASSERT_TRUE(parlune::test::writeWav(dir.file("tone.wav"), tone, 48000, 1));
-    std::vector<float> out = renderFile(dir, dir.file("tone.wav"), 0, [&](al::System& system, al::Channel& channel) {
-        // The live chain's corrections, flipping on every block.
-        for (int i = 0; i < 40; ++i) {
-            channel.setFrequency(i % 2 ? 45600.0f : 50400.0f);
-            system.update();
-        }
-    });
+    std::vector<float> out =
+        renderFile(dir, dir.file("tone.wav"), 0, [&](al::System& system, al::Channel& channel) {
+            // The live chain's corrections, flipping on every block.
+            for (int i = 0; i < 40; ++i) {
+                channel.setFrequency(i % 2 ? 45600.0f : 50400.0f);
+                system.update();
+            }
+        });
     ASSERT_EQ(out.size(), 40u * 1024);
     // A 210 Hz sine of amplitude 0.5 moves at most 0.041 per sample at 16 kHz;
     // a discontinuity would jump far more.
     double largestStep = 0;
-    for (size_t i = 1025; i < out.size(); ++i) largestStep = std::max(largestStep, double(std::fabs(out[i] - out[i - 1])));
+    for (size_t i = 1025; i < out.size(); ++i)
+        largestStep = std::max(largestStep, double(std::fabs(out[i] - out[i - 1])));
     EXPECT_LT(largestStep, 0.05);
     EXPECT_GT(parlune::test::rms(out, 1024), 0.3);
 }

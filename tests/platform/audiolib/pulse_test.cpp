@@ -36,12 +36,17 @@ al::System pulseSystem(int driver = 0) {
 
 int driverIndex(al::System& system, const std::string& wanted, bool record) {
     int count = 0;
-    if (record) system.getRecordNumDrivers(&count, nullptr);
-    else system.getNumDrivers(&count);
+    if (record)
+        system.getRecordNumDrivers(&count, nullptr);
+    else
+        system.getNumDrivers(&count);
     for (int i = 0; i < count; ++i) {
         char name[256];
-        if (record) system.getRecordDriverInfo(i, name, sizeof(name), nullptr, nullptr, nullptr, nullptr, nullptr);
-        else system.getDriverInfo(i, name, sizeof(name), nullptr, nullptr, nullptr, nullptr);
+        if (record)
+            system.getRecordDriverInfo(i, name, sizeof(name), nullptr, nullptr, nullptr, nullptr,
+                                       nullptr);
+        else
+            system.getDriverInfo(i, name, sizeof(name), nullptr, nullptr, nullptr, nullptr);
         if (wanted == name) return i;
     }
     return -1;
@@ -59,15 +64,18 @@ std::vector<float> captureMonitor(const std::string& sink, int ms) {
 
 // Plays a looping 440 Hz tone on the system's master group.
 al::Sound playTone(const parlune::audiolib::testing::ScratchDir& dir, al::System& system) {
-    parlune::test::writeWav(dir.file("tone.wav"), parlune::test::sine(16000, 440, 16000, 0.5), 16000);
+    parlune::test::writeWav(dir.file("tone.wav"), parlune::test::sine(16000, 440, 16000, 0.5),
+                            16000);
     al::Sound sound;
-    EXPECT_EQ(system.createSound(dir.file("tone.wav").c_str(), al::kLoopNormal, nullptr, &sound), Result::Ok);
+    EXPECT_EQ(system.createSound(dir.file("tone.wav").c_str(), al::kLoopNormal, nullptr, &sound),
+              Result::Ok);
     EXPECT_EQ(system.playSound(sound, al::ChannelGroup(), false, nullptr), Result::Ok);
     return sound;
 }
 
 bool carriesTone(const std::vector<float>& captured) {
-    return parlune::test::rms(captured) > 0.1 && std::abs(parlune::test::medianF0(captured, 16000) - 440) < 5;
+    return parlune::test::rms(captured) > 0.1 &&
+           std::abs(parlune::test::medianF0(captured, 16000) - 440) < 5;
 }
 
 // Plays a tone into "micsink", whose monitor the microphone is, as a voice
@@ -77,11 +85,13 @@ public:
     MicFeed() {
         stream_ = pulse::Stream::open(pulse::StreamDirection::Playback, "micsink", 48000, 1,
                                       pulse::StreamLatency{20, 0}, "audiolib test feed");
-        if (stream_) thread_ = std::thread([this] {
-            std::vector<float> tone = parlune::test::sine(4800, 500, 48000, 0.3);  // whole periods
-            while (!stop_ && stream_->write(tone.data(), tone.size())) {
-            }
-        });
+        if (stream_)
+            thread_ = std::thread([this] {
+                std::vector<float> tone =
+                    parlune::test::sine(4800, 500, 48000, 0.3);  // whole periods
+                while (!stop_ && stream_->write(tone.data(), tone.size())) {
+                }
+            });
     }
     ~MicFeed() {
         stop_ = true;
@@ -121,7 +131,8 @@ TEST_F(OnServer, DriverListsPutTheDefaultFirstAndLeaveMonitorsOut) {
 
     ASSERT_EQ(system.getRecordNumDrivers(&count, nullptr), Result::Ok);
     for (int i = 0; i < count; ++i) {
-        system.getRecordDriverInfo(i, name, sizeof(name), nullptr, &rate, nullptr, &channels, nullptr);
+        system.getRecordDriverInfo(i, name, sizeof(name), nullptr, &rate, nullptr, &channels,
+                                   nullptr);
         EXPECT_EQ(std::string(name).find("Monitor"), std::string::npos) << name;
     }
     system.getRecordDriverInfo(0, name, sizeof(name), nullptr, &rate, nullptr, &channels, nullptr);
@@ -171,8 +182,8 @@ TEST_F(OnServer, RecordingAdvancesAtTheSourceRateAndWraps) {
     EXPECT_TRUE(recording);
     EXPECT_TRUE(wrapped);
     EXPECT_NEAR(total / seconds, 48000.0, 48000.0 * 0.15);
-    std::printf("capture: %.0f samples/s, smallest step %u samples (%.1f ms)\n", total / seconds, smallestStep,
-                smallestStep / 48.0);
+    std::printf("capture: %.0f samples/s, smallest step %u samples (%.1f ms)\n", total / seconds,
+                smallestStep, smallestStep / 48.0);
     EXPECT_LE(smallestStep, 48u * 50) << "the capture side delivers in small steps";
     system.release();
 }
@@ -209,7 +220,8 @@ TEST_F(OnServer, DriverZeroFollowsTheDefaultSink) {
 // A master unit that, when asked, holds the mixer thread up once, far longer
 // than the playback stream's buffer lasts.
 std::atomic<bool> stallRequested{false};
-al::Result stallOnceRead(al::DspState*, float* in, float* out, unsigned length, int channels, int*) {
+al::Result stallOnceRead(al::DspState*, float* in, float* out, unsigned length, int channels,
+                         int*) {
     if (stallRequested.exchange(false)) sleepMs(300);
     std::copy(in, in + length * channels, out);
     return Result::Ok;
@@ -248,9 +260,11 @@ TEST_F(OnServer, AMixerThatFallsBehindTheDeviceIsCountedAsAnUnderrun) {
 TEST_F(OnServer, DevicesThatGoAwayNeitherCrashNorHang) {
     pulse::PulseClient client;
     int64_t sinkModule = client.loadModule(
-        "module-null-sink", "sink_name=gone_sink rate=48000 channels=1 sink_properties=device.description=GoneSink");
-    int64_t sourceModule = client.loadModule(
-        "module-remap-source", "source_name=gone_mic master=gone_sink.monitor source_properties=device.description=GoneMic");
+        "module-null-sink",
+        "sink_name=gone_sink rate=48000 channels=1 sink_properties=device.description=GoneSink");
+    int64_t sourceModule = client.loadModule("module-remap-source",
+                                             "source_name=gone_mic master=gone_sink.monitor "
+                                             "source_properties=device.description=GoneMic");
     ASSERT_GE(sinkModule, 0);
     ASSERT_GE(sourceModule, 0);
 
@@ -259,7 +273,8 @@ TEST_F(OnServer, DevicesThatGoAwayNeitherCrashNorHang) {
         al::System system;
         al::createSystem(&system);
         system.setOutput(al::OutputType::Pulse);
-        int sink = driverIndex(system, "GoneSink", false), mic = driverIndex(system, "GoneMic", true);
+        int sink = driverIndex(system, "GoneSink", false),
+            mic = driverIndex(system, "GoneMic", true);
         EXPECT_GT(sink, 0);
         EXPECT_GE(mic, 0);
         system.setDriver(sink);
@@ -288,7 +303,8 @@ TEST_F(OnServer, DevicesThatGoAwayNeitherCrashNorHang) {
         EXPECT_GT(blocks, blocksAtLoss + 3) << "the mixer keeps time without its device";
         EXPECT_EQ(system.release(), Result::Ok);
     });
-    ASSERT_EQ(run.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "the system hung";
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+        << "the system hung";
     run.get();
 }
 

@@ -31,7 +31,8 @@ struct ScratchDir {
 // Plays `sourcePath` on a 16 kHz mono WAV-writer system, lets `setup` build
 // the chain and adjust the channel, renders `blocks` updates and returns what
 // was written (floats in -1..1). Empty when any step fails.
-inline std::vector<float> renderFile(const ScratchDir& dir, const std::string& sourcePath, int blocks,
+inline std::vector<float> renderFile(const ScratchDir& dir, const std::string& sourcePath,
+                                     int blocks,
                                      const std::function<void(System&, Channel&)>& setup = {},
                                      Mode mode = kModeDefault) {
     const std::string out = dir.file("render-out.wav");

@@ -55,9 +55,12 @@ TEST(SpscRing, RunsKeepTheirOrderWhereverTheyWrapRound) {
             std::vector<uint32_t> run(random() % (capacity + 3));
             for (auto& v : run) v = next++;
             const size_t pushed = ring.push(run.data(), run.size());
-            ASSERT_EQ(pushed, std::min(run.size(), capacity - model.size())) << capacity << " step " << step;
-            model.insert(model.end(), run.begin(), run.begin() + static_cast<std::ptrdiff_t>(pushed));
-            next -= static_cast<uint32_t>(run.size() - pushed);  // the refused ones are offered again
+            ASSERT_EQ(pushed, std::min(run.size(), capacity - model.size()))
+                << capacity << " step " << step;
+            model.insert(model.end(), run.begin(),
+                         run.begin() + static_cast<std::ptrdiff_t>(pushed));
+            next -=
+                static_cast<uint32_t>(run.size() - pushed);  // the refused ones are offered again
 
             std::vector<uint32_t> out(random() % (capacity + 3));
             const size_t popped = ring.pop(out.data(), out.size());

@@ -84,7 +84,8 @@ TEST(DeviceDirectory, TellsOfASinkLoadedAndUnloaded) {
 
     const uint64_t beforeLoad = directory.generation();
     const int64_t module = client.loadModule(
-        "module-null-sink", "sink_name=directory_test sink_properties=device.description=DirectoryTest");
+        "module-null-sink",
+        "sink_name=directory_test sink_properties=device.description=DirectoryTest");
     ASSERT_GE(module, 0);
     EXPECT_TRUE(directory.waitForChange(beforeLoad, 2000));
     EXPECT_TRUE(settlesOn(directory, "directory_test", true));

@@ -94,7 +94,8 @@ TEST(PulseClient, SetsDefaultSinkAndMutesSource) {
 TEST(PulseClient, LoadsAndUnloadsModule) {
     PARLUNE_NEED_PULSE();
     pp::PulseClient client("Parlune test");
-    const std::string argument = "sink_name=pulse_test_load sink_properties=device.description=LoadTest";
+    const std::string argument =
+        "sink_name=pulse_test_load sink_properties=device.description=LoadTest";
     const int64_t index = client.loadModule("module-null-sink", argument);
     ASSERT_GE(index, 0);
     const auto modules = client.modules();
@@ -117,8 +118,8 @@ TEST(PulseStream, ToneOnSpeakerIsHeardOnItsMonitor) {
     const pp::StreamLatency latency{20, 0};
     auto record = pp::Stream::open(pp::StreamDirection::Record, "speaker.monitor", 48000, 1,
                                    latency, "test record");
-    auto play = pp::Stream::open(pp::StreamDirection::Playback, "speaker", 48000, 1, latency,
-                                 "test tone");
+    auto play =
+        pp::Stream::open(pp::StreamDirection::Playback, "speaker", 48000, 1, latency, "test tone");
     ASSERT_TRUE(record && play);
     EXPECT_EQ(record->rate(), 48000u);
     EXPECT_EQ(play->channels(), 1);
@@ -170,8 +171,8 @@ TEST(PulseStream, StreamOnUnloadedDeviceFailsInsteadOfBlocking) {
     ASSERT_GE(module, 0);
     auto play = pp::Stream::open(pp::StreamDirection::Playback, "pulse_test_gone", 48000, 1,
                                  {20, 0}, "doomed playback");
-    auto record = pp::Stream::open(pp::StreamDirection::Record, "pulse_test_gone.monitor", 48000,
-                                   1, {20, 0}, "doomed record");
+    auto record = pp::Stream::open(pp::StreamDirection::Record, "pulse_test_gone.monitor", 48000, 1,
+                                   {20, 0}, "doomed record");
     ASSERT_TRUE(play && record);
     ASSERT_TRUE(client.unloadModule(static_cast<uint32_t>(module)));
 

@@ -32,15 +32,17 @@ public:
         fs::create_directories(dir_ + "/run");
         chmod((dir_ + "/run").c_str(), 0700);
         const std::string socket = dir_ + "/run/native";
-        const std::string protocol = "module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
+        const std::string protocol =
+            "module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
         // Only these variables: the server reads no configuration of the user's.
         server_ = std::make_unique<parlune::test::BackgroundProgram>(
             std::vector<std::string>{"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                                     "--use-pid-file=no", "--log-target=file:" + dir_ + "/log", "-L",
-                                     protocol, "-L", "module-null-sink sink_name=lost"},
-            parlune::test::ProgramEnvironment{{"HOME=" + dir_, "XDG_RUNTIME_DIR=" + dir_ + "/run",
-                                               "XDG_CONFIG_HOME=" + dir_ + "/config", "PATH=/usr/bin:/bin"},
-                                              false});
+                                     "--use-pid-file=no", "--log-target=file:" + dir_ + "/log",
+                                     "-L", protocol, "-L", "module-null-sink sink_name=lost"},
+            parlune::test::ProgramEnvironment{
+                {"HOME=" + dir_, "XDG_RUNTIME_DIR=" + dir_ + "/run",
+                 "XDG_CONFIG_HOME=" + dir_ + "/config", "PATH=/usr/bin:/bin"},
+                false});
         if (const char* old = std::getenv("PULSE_SERVER")) suiteServer_ = old;
         setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
         for (int i = 0; i < 100 && server_->running() && !pp::serverReachable(200); ++i)
@@ -71,8 +73,10 @@ TEST(PulseServerLoss, StreamsAndCallsFailWhenTheServerDies) {
     ThrowAwayServer server;
     ASSERT_TRUE(server.up());
     pp::PulseClient client("Parlune loss test");
-    auto play = pp::Stream::open(pp::StreamDirection::Playback, "lost", 48000, 2, {20, 0}, "lost play");
-    auto record = pp::Stream::open(pp::StreamDirection::Record, "", 48000, 2, {20, 0}, "lost record");
+    auto play =
+        pp::Stream::open(pp::StreamDirection::Playback, "lost", 48000, 2, {20, 0}, "lost play");
+    auto record =
+        pp::Stream::open(pp::StreamDirection::Record, "", 48000, 2, {20, 0}, "lost record");
     ASSERT_TRUE(client.connected() && play && record);
 
     server.kill9();
@@ -93,7 +97,8 @@ TEST(PulseServerLoss, StreamsGiveUpOnAServerThatStopsAnswering) {
     PARLUNE_NEED_PULSE();
     ThrowAwayServer server;
     ASSERT_TRUE(server.up());
-    auto play = pp::Stream::open(pp::StreamDirection::Playback, "lost", 48000, 2, {20, 0}, "stalled play");
+    auto play =
+        pp::Stream::open(pp::StreamDirection::Playback, "lost", 48000, 2, {20, 0}, "stalled play");
     auto record = pp::Stream::open(pp::StreamDirection::Record, "lost.monitor", 48000, 2, {20, 0},
                                    "stalled record");
     pp::PulseClient client("Parlune stall test", 500);

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/pulse/pulse_client.h"
@@ -111,8 +111,10 @@ public:
     static constexpr uint32_t kFrames = 480;
 
     Pump() {
-        onMessage(w::kMsgOutDone, [this](uintptr_t, uintptr_t h) { onOutDone(reinterpret_cast<w::Header*>(h)); });
-        onMessage(w::kMsgInData, [this](uintptr_t, uintptr_t h) { onInData(reinterpret_cast<w::Header*>(h)); });
+        onMessage(w::kMsgOutDone,
+                  [this](uintptr_t, uintptr_t h) { onOutDone(reinterpret_cast<w::Header*>(h)); });
+        onMessage(w::kMsgInData,
+                  [this](uintptr_t, uintptr_t h) { onInData(reinterpret_cast<w::Header*>(h)); });
         onMessage(w::kMsgOutOpen, [this](uintptr_t, uintptr_t) { ++opens; });
         onMessage(w::kMsgInOpen, [this](uintptr_t, uintptr_t) { ++opens; });
         onMessage(w::kMsgOutClose, [this](uintptr_t, uintptr_t) { ++closes; });

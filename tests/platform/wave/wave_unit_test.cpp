@@ -5,9 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <thread>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/wave/wave.h"
@@ -16,11 +16,11 @@
 namespace w = parlune::wave;
 
 TEST(WaveErrorText, EveryCodeHasItsOwnTextAndUnknownCodesNone) {
-    const w::Result codes[] = {w::kOk,           w::kError,        w::kBadDeviceId,
-                               w::kNotEnabled,   w::kAllocated,    w::kInvalidHandle,
-                               w::kNoDriver,     w::kNoMemory,     w::kNotSupported,
-                               w::kBadErrorNumber, w::kInvalidFlag, w::kInvalidParam,
-                               w::kBadFormat,    w::kStillPlaying, w::kUnprepared};
+    const w::Result codes[] = {
+        w::kOk,           w::kError,          w::kBadDeviceId, w::kNotEnabled,
+        w::kAllocated,    w::kInvalidHandle,  w::kNoDriver,    w::kNoMemory,
+        w::kNotSupported, w::kBadErrorNumber, w::kInvalidFlag, w::kInvalidParam,
+        w::kBadFormat,    w::kStillPlaying,   w::kUnprepared};
     std::set<std::string> texts;
     for (w::Result code : codes) {
         char in[w::kMaxErrorText], out[w::kMaxErrorText];
@@ -83,9 +83,11 @@ TEST(WaveOpen, RejectsBadArgumentsBeforeLookingForTheDevice) {
     for (const Case& c : cases) {
         w::InHandle in = nullptr;
         w::OutHandle out = nullptr;
-        EXPECT_EQ(w::inOpen(c.nullHandle ? nullptr : &in, 0, c.format, c.callback, 0, c.flags), c.expected)
+        EXPECT_EQ(w::inOpen(c.nullHandle ? nullptr : &in, 0, c.format, c.callback, 0, c.flags),
+                  c.expected)
             << c.what;
-        EXPECT_EQ(w::outOpen(c.nullHandle ? nullptr : &out, 0, c.format, c.callback, 0, c.flags), c.expected)
+        EXPECT_EQ(w::outOpen(c.nullHandle ? nullptr : &out, 0, c.format, c.callback, 0, c.flags),
+                  c.expected)
             << c.what;
         EXPECT_EQ(in, nullptr);
         EXPECT_EQ(out, nullptr);

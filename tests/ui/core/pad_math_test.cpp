@@ -16,13 +16,10 @@ TEST(PadMath, PointsMapToPitchFormantAndWarp) {
         int warp;
     };
     const Case cases[] = {
-        {0.3, 0.8, 0.65, 0.8, 1},   // left edge compressed
-        {0.7, 0.0, 0.85, 0.1, 1},   // exactly zero formant becomes 0.1
-        {0.85, -0.25, 0.925, -0.25, 1},
-        {0.86, 2.5, 0.93, 2.5, 3},  // warp switches at 0.86
-        {1.0, 1.0, 1.0, 1.0, 3},
-        {1.4, 1.15, 1.4, 1.15, 3},
-        {1.7, -0.5, 1.7, -0.5, 3},
+        {0.3, 0.8, 0.65, 0.8, 1},  // left edge compressed
+        {0.7, 0.0, 0.85, 0.1, 1},  // exactly zero formant becomes 0.1
+        {0.85, -0.25, 0.925, -0.25, 1}, {0.86, 2.5, 0.93, 2.5, 3},  // warp switches at 0.86
+        {1.0, 1.0, 1.0, 1.0, 3},        {1.4, 1.15, 1.4, 1.15, 3}, {1.7, -0.5, 1.7, -0.5, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.x);
@@ -56,10 +53,10 @@ TEST(Presets, TableGivesTheEightVoices) {
         int warp;
     };
     const Expected expected[] = {
-        {"DAVID", false, 0.85, 0.85, 1},  {"JOHN", false, 0.835, 1.07, 1},
-        {"ALICE", false, 1.4, 1.15, 3},   {"EMILY", false, 1.5, 0.9, 3},
-        {"GOBLIN", true, 1.4, 0.75, 3},   {"MEERKAT", true, 1.67, 0.1, 3},
-        {"ROBOT", true, 0.85, 2.0, 1},    {"ALIEN", true, 0.9, 0.4, 1},
+        {"DAVID", false, 0.85, 0.85, 1}, {"JOHN", false, 0.835, 1.07, 1},
+        {"ALICE", false, 1.4, 1.15, 3},  {"EMILY", false, 1.5, 0.9, 3},
+        {"GOBLIN", true, 1.4, 0.75, 3},  {"MEERKAT", true, 1.67, 0.1, 3},
+        {"ROBOT", true, 0.85, 2.0, 1},   {"ALIEN", true, 0.9, 0.4, 1},
     };
     ASSERT_EQ(presets().size(), 8u);
     for (int i = 0; i < kPresetCount; ++i) {

@@ -23,7 +23,8 @@ constexpr double kPi = 3.141592653589793;
 std::vector<float> runBlocks(fx::SystemReverb& reverb, const std::vector<float>& in) {
     std::vector<float> out(in.size());
     for (size_t at = 0; at < in.size(); at += kBlock)
-        reverb.process(in.data() + at, out.data() + at, int(std::min<size_t>(kBlock, in.size() - at)));
+        reverb.process(in.data() + at, out.data() + at,
+                       int(std::min<size_t>(kBlock, in.size() - at)));
     return out;
 }
 
@@ -57,14 +58,16 @@ double measuredRt60Ms(const std::vector<float>& ir) {
         const double t = double(i) / kRate;
         sumT += t, sumD += db, sumTT += t * t, sumTD += t * db, ++points;
     }
-    const double slope = (points * sumTD - sumT * sumD) / (points * sumTT - sumT * sumT);  // dB per second
+    const double slope =
+        (points * sumTD - sumT * sumD) / (points * sumTT - sumT * sumT);  // dB per second
     return -60.0 / slope * 1000.0;
 }
 
 // Second-order band-pass (constant peak gain) for splitting a response into bands.
 std::vector<float> bandPass(const std::vector<float>& x, double centreHz, double q) {
     const double w = 2 * kPi * centreHz / kRate, alpha = std::sin(w) / (2 * q), a0 = 1 + alpha;
-    const double b0 = alpha / a0, b2 = -alpha / a0, a1 = -2 * std::cos(w) / a0, a2 = (1 - alpha) / a0;
+    const double b0 = alpha / a0, b2 = -alpha / a0, a1 = -2 * std::cos(w) / a0,
+                 a2 = (1 - alpha) / a0;
     std::vector<float> y(x.size());
     double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
     for (size_t n = 0; n < x.size(); ++n) {
@@ -115,8 +118,10 @@ TEST(SystemReverb, MeasuredDecayTimeFollowsTheDecayTimeProperty) {
         fx::ReverbProperties properties;
     } cases[] = {
         {"concert hall", fx::kReverbConcertHall},
-        {"short, undamped", with(with(fx::kReverbConcertHall, &P::decayTime, 1000), &P::hfDecayRatio, 100)},
-        {"2 s, strong damping", with(with(fx::kReverbConcertHall, &P::decayTime, 2000), &P::hfDecayRatio, 40)},
+        {"short, undamped",
+         with(with(fx::kReverbConcertHall, &P::decayTime, 1000), &P::hfDecayRatio, 100)},
+        {"2 s, strong damping",
+         with(with(fx::kReverbConcertHall, &P::decayTime, 2000), &P::hfDecayRatio, 40)},
         {"8 s, sparse", with(with(fx::kReverbConcertHall, &P::decayTime, 8000), &P::density, 0)},
         {"no diffusion, no early reflections",
          with(with(fx::kReverbConcertHall, &P::diffusion, 0), &P::earlyLateMix, 0)},
@@ -141,7 +146,9 @@ TEST(SystemReverb, HighFrequenciesDieFasterByTheHfDecayRatio) {
     EXPECT_NEAR(high / low, 0.5, 0.15);
 
     const auto irFlat = wetImpulseResponse(with(base, &P::hfDecayRatio, 100), 8.0);
-    EXPECT_NEAR(measuredRt60Ms(bandPass(irFlat, 4000, 4)) / measuredRt60Ms(bandPass(irFlat, 300, 2)), 1.0, 0.15);
+    EXPECT_NEAR(
+        measuredRt60Ms(bandPass(irFlat, 4000, 4)) / measuredRt60Ms(bandPass(irFlat, 300, 2)), 1.0,
+        0.15);
 }
 
 TEST(SystemReverb, WetSignalTimingAndLevelFollowTheProperties) {
@@ -152,10 +159,12 @@ TEST(SystemReverb, WetSignalTimingAndLevelFollowTheProperties) {
     };
     const auto hall = wetImpulseResponse(fx::kReverbConcertHall, 1.0);
     EXPECT_EQ(firstNonZero(hall), earlyDelay);
-    const auto lateOnly = wetImpulseResponse(with(fx::kReverbConcertHall, &P::earlyLateMix, 0), 1.0);
+    const auto lateOnly =
+        wetImpulseResponse(with(fx::kReverbConcertHall, &P::earlyLateMix, 0), 1.0);
     EXPECT_GE(firstNonZero(lateOnly), lateStart);
     EXPECT_LT(firstNonZero(lateOnly), lateStart + kRate / 10);
-    const auto longerWait = wetImpulseResponse(with(fx::kReverbConcertHall, &P::earlyDelay, 100), 1.0);
+    const auto longerWait =
+        wetImpulseResponse(with(fx::kReverbConcertHall, &P::earlyDelay, 100), 1.0);
     EXPECT_EQ(firstNonZero(longerWait), kRate / 10);
 
     // 6 dB more wet level doubles the wet signal.
@@ -163,7 +172,8 @@ TEST(SystemReverb, WetSignalTimingAndLevelFollowTheProperties) {
     EXPECT_NEAR(rms(louder) / rms(hall), std::pow(10.0, 6.0 / 20), 1e-3);
 
     // A low shelf cut takes energy out of the low band only.
-    const auto shelved = wetImpulseResponse(with(fx::kReverbConcertHall, &P::lowShelfGain, -12), 1.0);
+    const auto shelved =
+        wetImpulseResponse(with(fx::kReverbConcertHall, &P::lowShelfGain, -12), 1.0);
     EXPECT_LT(rms(bandPass(shelved, 100, 2)), 0.4 * rms(bandPass(hall, 100, 2)));
     EXPECT_NEAR(rms(bandPass(shelved, 3000, 2)) / rms(bandPass(hall, 3000, 2)), 1.0, 0.05);
 }
@@ -216,10 +226,12 @@ TEST(SystemReverb, FullScaleNoiseForMinutesStaysBoundedDeterministicAndDiesToZer
         EXPECT_LT(peak, bound);
         // Steady, not creeping up.
         const size_t half = loud.size() / 2;
-        EXPECT_NEAR(rms(outA, loud.size() - kRate * 30) / rms(outA, half - kRate * 30, half), 1.0, 0.1);
+        EXPECT_NEAR(rms(outA, loud.size() - kRate * 30) / rms(outA, half - kRate * 30, half), 1.0,
+                    0.1);
 
         if (!tailDies) continue;
         const auto tail = runBlocks(a, silence);
-        EXPECT_TRUE(std::all_of(tail.end() - kBlock, tail.end(), [](float v) { return v == 0.0f; }));
+        EXPECT_TRUE(
+            std::all_of(tail.end() - kBlock, tail.end(), [](float v) { return v == 0.0f; }));
     }
 }

@@ -120,7 +120,8 @@ TEST(EchoUnit, ImpulseComesBackAfterTheDelayAndEachRepeatIsScaledByTheFeedback) 
         ASSERT_TRUE(echo.setParameterFloat(fx::EchoUnit::kDryLevel, c.dryDb));
         const size_t delay = static_cast<size_t>(std::lround(c.delayMs * kRate / 1000.0));
         const auto out = runBlocks(echo, impulse(static_cast<int>(2 * delay + delay / 2)));
-        const float wet = std::pow(10.0f, c.wetDb / 20), dry = c.dryDb <= -80 ? 0 : std::pow(10.0f, c.dryDb / 20);
+        const float wet = std::pow(10.0f, c.wetDb / 20),
+                    dry = c.dryDb <= -80 ? 0 : std::pow(10.0f, c.dryDb / 20);
 
         EXPECT_NEAR(out[0], dry, 1e-6);
         EXPECT_EQ(argMaxAbs(out, 1, delay + delay / 2), delay);
@@ -129,7 +130,8 @@ TEST(EchoUnit, ImpulseComesBackAfterTheDelayAndEachRepeatIsScaledByTheFeedback) 
         EXPECT_NEAR(out[2 * delay], wet * c.feedbackPercent / 100, 1e-6);
         double elsewhere = 0;
         for (size_t i = 1; i < out.size(); ++i)
-            if (i != delay && i != 2 * delay) elsewhere = std::max(elsewhere, double(std::fabs(out[i])));
+            if (i != delay && i != 2 * delay)
+                elsewhere = std::max(elsewhere, double(std::fabs(out[i])));
         EXPECT_EQ(elsewhere, 0.0);
     }
 }
@@ -146,7 +148,8 @@ TEST(ChorusUnit, MixesInACopyDelayedAroundTwentyMillisecondsThatDrifts) {
     fx::ChorusUnit chorus(kRate);  // defaults: half wet, 0.8 Hz, 3 % depth
     const auto out = runBlocks(chorus, in);
     std::vector<float> steadyComb(in.size());
-    for (size_t i = 0; i < in.size(); ++i) steadyComb[i] = 0.5f * in[i] + 0.5f * (i >= 320 ? in[i - 320] : 0.0f);
+    for (size_t i = 0; i < in.size(); ++i)
+        steadyComb[i] = 0.5f * in[i] + 0.5f * (i >= 320 ? in[i - 320] : 0.0f);
     std::vector<float> drift(in.size());
     for (size_t i = 0; i < in.size(); ++i) drift[i] = out[i] - steadyComb[i];
     EXPECT_GT(rms(drift), 0.05 * rms(in)) << "the delay must move, not sit at 20 ms";
@@ -239,12 +242,14 @@ TEST(TremoloUnit, OscillatorShapes) {
         {"half square below the clip", 0.0625, 0, 0, 0.5f, 0.5f, 0.75f},
     };
     for (const Case& c : cases)
-        EXPECT_NEAR(fx::TremoloUnit::oscillator(c.phase, c.shape, c.skew, c.duty, c.square), c.expected, 1e-5)
+        EXPECT_NEAR(fx::TremoloUnit::oscillator(c.phase, c.shape, c.skew, c.duty, c.square),
+                    c.expected, 1e-5)
             << c.what;
 
     // Square wave at duty 0.3: up for 30 % of the cycle, down for the rest.
     int up = 0;
-    for (int i = 0; i < 1000; ++i) up += fx::TremoloUnit::oscillator((i + 0.5) / 1000, 0, 0, 0.3f, 1) > 0.5f;
+    for (int i = 0; i < 1000; ++i)
+        up += fx::TremoloUnit::oscillator((i + 0.5) / 1000, 0, 0, 0.3f, 1) > 0.5f;
     EXPECT_EQ(up, 300);
 }
 
@@ -296,16 +301,19 @@ TEST(EffectUnits, InPlaceAndAnyBlockSizeGiveTheSameOutput) {
         SCOPED_TRACE(reference.name);
         std::vector<float> expected(in.size());
         for (size_t at = 0; at < in.size(); at += kBlock)
-            reference.process(in.data() + at, expected.data() + at, int(std::min<size_t>(kBlock, in.size() - at)));
+            reference.process(in.data() + at, expected.data() + at,
+                              int(std::min<size_t>(kBlock, in.size() - at)));
 
         std::vector<float> buffer = in;
         for (size_t at = 0; at < in.size(); at += kBlock)
-            inPlace.process(buffer.data() + at, buffer.data() + at, int(std::min<size_t>(kBlock, in.size() - at)));
+            inPlace.process(buffer.data() + at, buffer.data() + at,
+                            int(std::min<size_t>(kBlock, in.size() - at)));
         EXPECT_EQ(buffer, expected);
 
         std::vector<float> out(in.size());
         for (size_t at = 0, block = 1; at < in.size(); at += block, block = block % 997 + 113)
-            oddBlocks.process(in.data() + at, out.data() + at, int(std::min(block, in.size() - at)));
+            oddBlocks.process(in.data() + at, out.data() + at,
+                              int(std::min(block, in.size() - at)));
         EXPECT_EQ(out, expected);
 
         // After reset the unit behaves as new.
