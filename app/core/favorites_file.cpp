@@ -1,5 +1,6 @@
 #include "app/core/favorites_file.h"
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -60,11 +61,25 @@ bool readFile(const std::string& path, Table& table) {
 }
 
 bool writeFile(const std::string& path, const Table& table) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(reinterpret_cast<const char*>(table.data()),
-              static_cast<std::streamsize>(kFileBytes));
-    return static_cast<bool>(out.flush());
+    // Written beside the old file and renamed over it, so a failed write
+    // never leaves half a table behind.
+    const std::string temporary = path + ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out.write(reinterpret_cast<const char*>(table.data()),
+                  static_cast<std::streamsize>(kFileBytes));
+        if (!out.flush()) {
+            out.close();
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace parlune::favorites

@@ -45,7 +45,8 @@ void setName(Record& record, const std::string& utf8);
 // When it does not, the table gets the defaults, the file is created with
 // them, and the result is false.
 bool readFile(const std::string& path, Table& table);
-// Replaces the file with the whole table; false when it cannot be written.
+// Replaces the file with the whole table (written aside, then renamed over
+// it); false when it cannot be written, and the old file stays.
 bool writeFile(const std::string& path, const Table& table);
 
 }  // namespace parlune::favorites
