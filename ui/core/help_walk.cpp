@@ -11,41 +11,41 @@ void HelpWalk::open() {
 void HelpWalk::next() {
     ++index_;
     switch (index_) {
-    case 1:
-        view_.picture = HelpPicture::SlideB;
-        view_.next = view_.previous = true;
-        break;
-    case 2:
-        view_.picture = HelpPicture::HowTo;
-        view_.next = view_.previous = true;
-        break;
-    case 3:
-        view_.picture = HelpPicture::SlideD;
-        view_.next = false;
-        break;
-    default:
-        break;
+        case 1:
+            view_.picture = HelpPicture::SlideB;
+            view_.next = view_.previous = true;
+            break;
+        case 2:
+            view_.picture = HelpPicture::HowTo;
+            view_.next = view_.previous = true;
+            break;
+        case 3:
+            view_.picture = HelpPicture::SlideD;
+            view_.next = false;
+            break;
+        default:
+            break;
     }
 }
 
 void HelpWalk::previous() {
     --index_;
     switch (index_) {
-    case 0:
-        view_.picture = HelpPicture::SlideA;
-        view_.previous = false;
-        view_.next = true;
-        break;
-    case 1:
-        view_.picture = HelpPicture::SlideB;
-        view_.next = true;
-        break;
-    case 2:
-        view_.picture = HelpPicture::HowTo;
-        view_.next = true;
-        break;
-    default:
-        break;
+        case 0:
+            view_.picture = HelpPicture::SlideA;
+            view_.previous = false;
+            view_.next = true;
+            break;
+        case 1:
+            view_.picture = HelpPicture::SlideB;
+            view_.next = true;
+            break;
+        case 2:
+            view_.picture = HelpPicture::HowTo;
+            view_.next = true;
+            break;
+        default:
+            break;
     }
 }
 

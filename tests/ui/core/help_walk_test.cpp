@@ -48,12 +48,23 @@ TEST(HelpWalk, StepsGiveTheDesignedView) {
         HelpWalk walk;
         for (const char* s = c.steps; *s; ++s) {
             switch (*s) {
-            case 'h': walk.open(); break;
-            case 'n': walk.next(); break;
-            case 'p': walk.previous(); break;
-            case 'c': walk.close(); break;
-            case 't': walk.openHowTo(); break;
-            default: FAIL() << "unknown step " << *s;
+                case 'h':
+                    walk.open();
+                    break;
+                case 'n':
+                    walk.next();
+                    break;
+                case 'p':
+                    walk.previous();
+                    break;
+                case 'c':
+                    walk.close();
+                    break;
+                case 't':
+                    walk.openHowTo();
+                    break;
+                default:
+                    FAIL() << "unknown step " << *s;
             }
         }
         const HelpView& v = walk.view();
