@@ -1,5 +1,6 @@
 // The product web site: every web address the program opens or shows is
-// built from kWebsite (plain HTTP, as the share pages expect).
+// built from kWebsite (plain HTTP, as the share pages expect). The address
+// is a placeholder under the reserved .example domain until the site is set.
 //
 // Thread contract: constants and pure functions; any thread.
 #pragma once
@@ -8,7 +9,7 @@
 
 namespace parlune::app::links {
 
-inline constexpr char kWebsite[] = "http://www.parlune.example";
+inline constexpr char kWebsite[] = "http://parlune.example";
 
 // The home page, with its trailing "/".
 inline QString homePage() { return QString::fromLatin1(kWebsite) + QLatin1Char('/'); }
