@@ -1,0 +1,521 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QFont>
+#include <QGraphicsDropShadowEffect>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QNetworkAccessManager>
+#include <QPainter>
+#include <QPixmap>
+#include <QStyleOption>
+#include <QThread>
+#include <QTimer>
+#include <QWidgetAction>
+#include <QWindow>
+#include <QtConcurrent>
+
+#include <filesystem>
+
+#include "app/core/data_files.h"
+#include "app/core/playdev_file.h"
+#include "app/core/properties.h"
+#include "app/links.h"
+#include "companions/capwell.h"
+#include "engine/engine.h"
+#include "looptap/looptap.h"
+#include "routing/mic_mute.h"
+#include "routing/routing.h"
+#include "ui_main_window.h"
+
+namespace parlune::app {
+namespace {
+
+// The title strip: left of the minimize and close buttons, above the panels.
+constexpr int kDragStripRight = 1038;
+constexpr int kDragStripBottom = 43;
+
+const QPoint kSetupMenuAt(600, 340);
+
+const char* const kDeviceMenuStyle =
+    "QMenu { width: 252px; background-color: #28365f; border: solid 2px #50a0ad; } "
+    "QMenu::item { height: 24px; padding-left: 6px; font-family: 'Roboto'; color: white; "
+    "background-color: transparent; } QMenu::item:selected { color: #67d2dd; }";
+
+const char* const kSetupMenuStyle =
+    "QMenu { padding: 8px; background-color: #14172f; } QMenu::item { font-family: 'Roboto'; "
+    "color: white; background-color: transparent; } QMenu::item:selected { color: #67d2dd; } "
+    "QMenu QLabel{color:white}";
+
+const char* const kDialogStyleHead =
+    "QDialog {\n\tbackground-color: qlineargradient(spread:pad, x1:0.006, y1:0, x2:1, y2:0, "
+    "stop:0 rgba(46, 57, 79, 255), stop:1 rgba(34, 42, 72, 255));\n\tborder: 1px solid "
+    "#101226;\n\tborder-radius: 5px;\n}\n\nQDialog * {\n\tfont: bold 'Roboto';\n}\n\nQDialog "
+    "QLabel {\n\tcolor: white;\n\tfont-size: 12px;\n}\n\nQDialog QPushButton {\n\tcolor: "
+    "#60c8d4;\n\tborder: 1px solid #364b83;\n\tborder-radius: 5px;\n\tbackground-color: "
+    "#34477b;\n\tpadding: 10px 20px 10px 20px;\n}";
+const char* const kDialogLineEditStyle =
+    "\n\nQDialog QLineEdit {\n\tcolor: white;\n\theight: 25px;\n\tbackground-color: "
+    "#171e34;\n\tborder: 2px solid #3f4862;\n\tborder-radius: 5px;\n\tpadding-left: 5px;\n}";
+
+QString helpPicturePath(ui::HelpPicture picture) {
+    switch (picture) {
+        case ui::HelpPicture::SlideA:
+            return QStringLiteral(":/fixed/assets/overlay_helpA.png");
+        case ui::HelpPicture::SlideB:
+            return QStringLiteral(":/fixed/assets/overlay_helpB.png");
+        case ui::HelpPicture::HowTo:
+            return QStringLiteral(":/fixed/assets/overlay_howTo.png");
+        case ui::HelpPicture::SlideD:
+            return QStringLiteral(":/fixed/assets/overlay_helpD.png");
+        case ui::HelpPicture::None:
+            break;
+    }
+    return QString();
+}
+
+}  // namespace
+
+WindowServices WindowServices::system() {
+    routing::setPassThrough({&StartPlaying, &StopPlaying});
+    routing::setRecorder({&set_recorded_filename, &start_record, &stop_record});
+    routing::setFatalHandler([](const QString& message) {
+        qCritical().noquote() << message;
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Parlune"), message, QMessageBox::Ok);
+        box.exec();
+    });
+
+    WindowServices s;
+    s.muteOtherMicrophones = [](const std::string& name) { routing::muteOtherMicrophones(name); };
+    s.startupCheck = [](bool named) { return routing::startupCheck(named); };
+    s.requireVirtualDevice = [] { routing::requireVirtualDevice(); };
+    s.startQuibDefault = [] { routing::startQuibDefault(); };
+    s.stopQuibRestore = [] { routing::stopQuibRestore(); };
+    s.startLiveChain = [] { QtConcurrent::run(&engine::RunFmodFunction); };
+    s.openSoundControlPanel = [] { routing::openSoundControlPanel(); };
+    s.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    s.messageBox = [](QMessageBox::Icon icon, const QString& title, const QString& text) {
+        QMessageBox box(icon, title, text, QMessageBox::Ok);
+        box.exec();
+    };
+    return s;
+}
+
+MainWindow::MainWindow(QWidget* parent) : MainWindow(WindowServices::system(), parent) {}
+
+MainWindow::MainWindow(WindowServices services, QWidget* parent)
+    : QMainWindow(parent), services_(std::move(services)), ui_(new Ui::MainWindow) {
+    createMembers();
+    writeStartupProperties();
+    startUsagePing();
+    muteMicrophonesAtStart();
+    createRunWatchers();
+    prepareDataFolder();
+    buildForm();
+    hideRecordingButtons();
+    chooseStartupSpeaker();
+    showHeadsetWarning();
+    checkPlaybackDevice();
+    startRouting();
+    startLiveChain();
+    raisePriorityAndCheckUpdates();
+    applyWindowFrame();
+    setUpVoiceSelection();
+    setUpDeviceMenus();
+    setUpSetupMenus();
+    styleDialogs();
+    setInitialDeviceTexts();
+}
+
+MainWindow::~MainWindow() = default;
+
+// --- Construction steps ----------------------------------------------------
+
+void MainWindow::createMembers() {
+    // The pad, preset and favorite state gets its defaults with the voice
+    // selection; the table of favorites has its defaults already.
+    inputMenu_ = new QMenu(this);
+    outputMenu_ = new QMenu(this);
+    howToMenu_ = new QMenu(this);
+    setupMenu_ = new QMenu(this);
+    nameDialog_ = new QInputDialog(this);
+    errorBox_ = new QMessageBox(this);
+    recordTimer_ = new QTimer(this);
+    dialogShadow_ = new QGraphicsDropShadowEffect(this);
+}
+
+void MainWindow::writeStartupProperties() { writeInitialProperties(properties()); }
+
+void MainWindow::startUsagePing() {
+    network_ = new QNetworkAccessManager(this);
+    // The one usage ping per start goes out here once the online services
+    // are built.
+}
+
+void MainWindow::muteMicrophonesAtStart() { services_.muteOtherMicrophones(std::string()); }
+
+void MainWindow::createRunWatchers() {
+    playWatcher_ = new QFutureWatcher<void>(this);
+    saveWatcher_ = new QFutureWatcher<void>(this);
+    connect(playWatcher_, &QFutureWatcher<void>::finished, this, &MainWindow::restartFmod);
+    connect(saveWatcher_, &QFutureWatcher<void>::finished, this, &MainWindow::postSaveFmod);
+}
+
+void MainWindow::prepareDataFolder() {
+    getAppPath();
+    writeDataFolderProperties(properties(), dataFolder_);
+}
+
+void MainWindow::buildForm() {
+    installEventFilter(this);
+    setMouseTracking(true);
+    ui_->setupUi(this);
+    ui_->websiteButton->setText(links::buttonText());
+}
+
+void MainWindow::hideRecordingButtons() {
+    for (QPushButton* button : {ui_->recordButton, ui_->playButton, ui_->saveWavButton}) {
+        button->hide();
+        button->setEnabled(false);
+    }
+}
+
+void MainWindow::chooseStartupSpeaker() {
+    const QStringList outputs = engine::playbackDriverNames();
+    const QString speaker = outputs.isEmpty() ? QString() : outputs.first();
+    properties().set(prop::speakerPlayDevice, speaker);
+    qDebug().noquote() << QStringLiteral("selectdevice ........ ") + speaker;
+    if (!configPath_.empty()) data::writeConfigIni(configPath_, speaker.toStdString());
+}
+
+void MainWindow::showHeadsetWarning() {
+    ui_->muteButton->hide();
+    ui_->feedbackWarningLabel->setPixmap(
+        QPixmap(QStringLiteral(":/fixed/assets/overlay_headsetWarning.png")));
+    ui_->feedbackWarningLabel->setVisible(true);
+    QTimer::singleShot(kHeadsetWarningMs, this, &MainWindow::hideWarningLabel);
+}
+
+void MainWindow::checkPlaybackDevice() {
+    if (services_.startupCheck(isParluneinPlayDeviceINI()))
+        services_.messageBox(
+            QMessageBox::Warning, QStringLiteral("Something is wrong"),
+            QStringLiteral("Please set your headset as default in sounds settings"));
+}
+
+void MainWindow::startRouting() {
+    services_.requireVirtualDevice();
+    qDebug("+++++++++++++++++ PLAY");
+    services_.startQuibDefault();
+}
+
+void MainWindow::startLiveChain() {
+    properties().set(prop::isRunning, true);
+    services_.startLiveChain();
+}
+
+void MainWindow::raisePriorityAndCheckUpdates() {
+    // A request the system may refuse; the program runs the same without it.
+    QThread::currentThread()->setPriority(QThread::HighestPriority);
+    startUpdateCheck();
+}
+
+void MainWindow::startUpdateCheck() {
+    // The update component is asked here once the online services are built.
+}
+
+void MainWindow::applyWindowFrame() {
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/assets/icon_parlune.png")));
+}
+
+void MainWindow::setUpVoiceSelection() {
+    setupApplications_ =
+        QStringList{QStringLiteral("Skype"), QStringLiteral("TeamSpeak"), QStringLiteral("Steam"),
+                    QStringLiteral("Ventrilo"), QStringLiteral("more...")};
+    setupIcons_ = QStringList{QStringLiteral(":/icons/assets/icon_skype.png"),
+                              QStringLiteral(":/icons/assets/icon_teamspeak.png"),
+                              QStringLiteral(":/icons/assets/icon_steam.png"),
+                              QStringLiteral(":/icons/assets/icon_ventrilo.png"),
+                              QStringLiteral(":/icons/assets/icon_more.png")};
+    setUpPresets();
+    readFile(favoritesPath_.c_str());
+    placeOverlays();
+    setUpMatrixPlot();
+    connectVoiceSelection();
+    setUpPresetButtons();
+    updateFavoriteSlots();
+}
+
+void MainWindow::setUpPresets() {
+    // The eight presets' table is filled here with the presets page.
+}
+
+void MainWindow::placeOverlays() {
+    ui_->helpLabel->resize(kWidth, kHeight);
+    for (QWidget* w :
+         {static_cast<QWidget*>(ui_->helpLabel), static_cast<QWidget*>(ui_->backdrop),
+          static_cast<QWidget*>(ui_->nextSlideButton), static_cast<QWidget*>(ui_->prevSlideButton),
+          static_cast<QWidget*>(ui_->closeHelpButton), static_cast<QWidget*>(ui_->presetsList),
+          static_cast<QWidget*>(ui_->favoritesList), static_cast<QWidget*>(ui_->inputCombo),
+          static_cast<QWidget*>(ui_->outputCombo), static_cast<QWidget*>(ui_->savePresetButton),
+          static_cast<QWidget*>(ui_->favoriteSlots)})
+        w->hide();
+}
+
+void MainWindow::setUpMatrixPlot() {
+    // The pad's axes, ranges and cursor are set up here with the matrix pad.
+}
+
+void MainWindow::connectVoiceSelection() {
+    // The pad's mouse signals and the record timer are connected here with
+    // the pad and the recording controls.
+    connect(howToMenu_, &QMenu::aboutToShow, this, &MainWindow::openHowTo);
+    connect(howToMenu_, &QMenu::aboutToHide, this, &MainWindow::closeHowTo);
+}
+
+void MainWindow::setUpPresetButtons() {
+    // The eight preset radio buttons go into presetSlots here with the
+    // presets page.
+}
+
+void MainWindow::updateFavoriteSlots() {
+    // The eight favorite radio buttons go into favoriteSlots here with the
+    // favorites page.
+}
+
+void MainWindow::setUpDeviceMenus() {
+    getDevices();
+    inputMenu_->setStyleSheet(QString::fromLatin1(kDeviceMenuStyle));
+    outputMenu_->setStyleSheet(QString::fromLatin1(kDeviceMenuStyle));
+    ui_->InputList->installEventFilter(this);
+    ui_->OutputList->installEventFilter(this);
+    ui_->InputList->setMenu(inputMenu_);
+    ui_->OutputList->setMenu(outputMenu_);
+}
+
+void MainWindow::setUpSetupMenus() {
+    auto* title = new QLabel(QStringLiteral("<b>SETUP PARLUNE FOR...</b>"), setupMenu_);
+    QFont font(QStringLiteral("Roboto"), 8);
+    font.setWeight(100);
+    title->setFont(font);
+    title->setAlignment(Qt::AlignLeft);
+    auto* titleAction = new QWidgetAction(setupMenu_);
+    titleAction->setDefaultWidget(title);
+    setupMenu_->addAction(titleAction);
+
+    for (int i = 0; i < setupApplications_.size() && i < setupIcons_.size(); ++i) {
+        QAction* action = setupMenu_->addAction(QIcon(setupIcons_[i]), setupApplications_[i]);
+        action->setData(i);
+        connect(action, &QAction::triggered, this, &MainWindow::showSetup);
+    }
+    setupMenu_->setStyleSheet(QString::fromLatin1(kSetupMenuStyle));
+    ui_->setupButton->setMenu(howToMenu_);
+}
+
+void MainWindow::styleDialogs() {
+    nameDialog_->setWindowFlags(nameDialog_->windowFlags() | Qt::FramelessWindowHint);
+    nameDialog_->move(pos());
+    nameDialog_->setSizeGripEnabled(false);
+    nameDialog_->setWindowTitle(QStringLiteral("Save Favorite"));
+    nameDialog_->setLabelText(QStringLiteral("Name your preset"));
+    nameDialog_->setOkButtonText(QStringLiteral("SAVE"));
+    nameDialog_->setCancelButtonText(QStringLiteral("CANCEL"));
+    nameDialog_->setStyleSheet(QString::fromLatin1(kDialogStyleHead) +
+                               QString::fromLatin1(kDialogLineEditStyle));
+
+    dialogShadow_->setColor(QColor(0, 0, 0, 100));
+    dialogShadow_->setBlurRadius(10);
+    dialogShadow_->setOffset(2, 2);
+    // One effect serves one widget at a time: it ends up on the error box.
+    nameDialog_->setGraphicsEffect(dialogShadow_);
+    errorBox_->setGraphicsEffect(dialogShadow_);
+
+    errorBox_->setWindowFlags(errorBox_->windowFlags() | Qt::FramelessWindowHint);
+    errorBox_->setWindowTitle(QStringLiteral("Error"));
+    errorBox_->setStyleSheet(QString::fromLatin1(kDialogStyleHead));
+}
+
+void MainWindow::setInitialDeviceTexts() {
+    const QStringList inputs = engine::recordDriverNames();
+    if (!inputs.isEmpty()) ui_->InputList->setText(inputs.first());
+    const QString speaker = properties().get(prop::speakerPlayDevice);
+    if (speaker.contains(QLatin1String("Parlune"))) {
+        const QStringList outputs = engine::playbackDriverNames();
+        if (outputs.size() > 1) ui_->OutputList->setText(outputs[1]);
+    } else {
+        ui_->OutputList->setText(speaker);
+    }
+}
+
+// --- Data folder and files -------------------------------------------------
+
+void MainWindow::getAppPath() {
+    const std::string folder = data::dataFolder();
+    if (folder.empty()) return;
+    dataFolder_ = QString::fromStdString(folder);
+    configPath_ = data::configIniPath();
+    favoritesPath_ = data::favoritesPath();
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    qDebug().noquote() << "copyCommand" << programFolder + QStringLiteral("/swaplane") << "->"
+                       << QString::fromStdString(data::switcherPath());
+    data::prepareDataFolder(programFolder.toStdString());
+}
+
+bool MainWindow::isParluneinPlayDeviceINI() {
+    const std::string path = data::playDevIniPath();
+    std::string why;
+    const bool named = playdev::isParluneinPlayDeviceINI(path, &why);
+    // A missing file is the normal state of a fresh session (the per-user
+    // temporary folder is emptied at logout, and the switcher writes the file
+    // on its first "setplay"): only a file that is there but unreadable is
+    // worth a box.
+    std::error_code ec;
+    if (!named && !why.empty() && std::filesystem::exists(path, ec))
+        services_.messageBox(QMessageBox::Information, QStringLiteral("error"),
+                             QString::fromStdString(why));
+    return named;
+}
+
+bool MainWindow::readFile(const char* ficName) {
+    return favorites::readFile(ficName ? ficName : "", favorites_);
+}
+
+QString MainWindow::favoriteName(int slot) const {
+    if (slot < 0 || slot >= favorites::kSlotCount) return QString();
+    return QString::fromStdString(favorites::nameOf(favorites_[static_cast<size_t>(slot)]));
+}
+
+// --- Window ----------------------------------------------------------------
+
+void MainWindow::hideWarningLabel() { ui_->feedbackWarningLabel->setVisible(false); }
+
+void MainWindow::on_minimizeButton_clicked() { setWindowState(Qt::WindowMinimized); }
+
+void MainWindow::on_closeButton_clicked() { QCoreApplication::quit(); }
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    qDebug("closeEvent......");
+    services_.stopQuibRestore();
+    event->accept();
+}
+
+void MainWindow::paintEvent(QPaintEvent*) {
+    // A subclass draws its style sheet only when asked to.
+    QStyleOption option;
+    option.initFrom(this);
+    QPainter painter(this);
+    style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+}
+
+bool MainWindow::eventFilter(QObject* object, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress: {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            const QPoint at = mapFromGlobal(mouse->globalPos());
+            dragOffset_ = at;
+            if (at.x() < kDragStripRight && at.y() < kDragStripBottom) beginDrag();
+            const QPoint inForm = ui_->centralWidget->mapFrom(this, at);
+            if (ui_->InputList->geometry().contains(inForm) ||
+                ui_->OutputList->geometry().contains(inForm))
+                getDevices();
+            break;
+        }
+        case QEvent::MouseMove:
+            if (dragging_) move(static_cast<QMouseEvent*>(event)->globalPos() - dragOffset_);
+            break;
+        case QEvent::MouseButtonRelease:
+            dragging_ = false;
+            break;
+        case QEvent::MouseButtonDblClick:
+            handleSlotDoubleClick(object);
+            return true;
+        default:
+            break;
+    }
+    return false;
+}
+
+void MainWindow::beginDrag() {
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && windowHandle()) {
+        windowHandle()->startSystemMove();
+        return;
+    }
+    dragging_ = true;
+}
+
+void MainWindow::handleSlotDoubleClick(QObject*) {
+    // Applies the double-clicked preset or favorite once the slots exist.
+}
+
+// --- Help and setup --------------------------------------------------------
+
+void MainWindow::applyHelpView() {
+    const ui::HelpView& view = helpWalk_.view();
+    if (view.picture != ui::HelpPicture::None)
+        ui_->helpLabel->setPixmap(QPixmap(helpPicturePath(view.picture)));
+    ui_->helpLabel->setVisible(view.picture != ui::HelpPicture::None);
+    ui_->nextSlideButton->setVisible(view.next);
+    ui_->prevSlideButton->setVisible(view.previous);
+    ui_->closeHelpButton->setVisible(view.close);
+    ui_->customPlot->setVisible(view.padVisible());
+}
+
+void MainWindow::on_helpButton_clicked() {
+    helpWalk_.open();
+    applyHelpView();
+}
+
+void MainWindow::on_nextSlideButton_clicked() {
+    helpWalk_.next();
+    applyHelpView();
+}
+
+void MainWindow::on_prevSlideButton_clicked() {
+    helpWalk_.previous();
+    applyHelpView();
+}
+
+void MainWindow::on_closeHelpButton_clicked() {
+    if (!helpWalk_.close() && ui_->backdrop->isVisible()) ui_->backdrop->hide();
+    applyHelpView();
+}
+
+void MainWindow::on_setupButton_clicked() {
+    // The button acts through its menu.
+}
+
+void MainWindow::openHowTo() {
+    helpWalk_.openHowTo();
+    applyHelpView();
+    // Over the how-to picture, wherever the window stands.
+    setupMenu_->exec(mapToGlobal(kSetupMenuAt));
+}
+
+void MainWindow::closeHowTo() {}
+
+void MainWindow::showSetup() {
+    const auto* action = qobject_cast<const QAction*>(sender());
+    if (!action) return;
+    const int index = action->data().toInt();
+    if (index >= 0 && index < 5) services_.openUrl(QUrl(links::howItWorksPage()));
+}
+
+void MainWindow::on_soundSettingsButton_clicked() { services_.openSoundControlPanel(); }
+
+// --- Filled by later steps -------------------------------------------------
+
+void MainWindow::restartFmod() {}
+void MainWindow::postSaveFmod() {}
+void MainWindow::getDevices() {}
+
+}  // namespace parlune::app

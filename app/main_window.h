@@ -1,0 +1,210 @@
+// The program's one window: a frameless, fixed-size form that owns the widget
+// tree, the menus and dialogs, the background runs' watchers and the network
+// manager. Its constructor is the program's start-up: it fills the
+// application properties, prepares the data folder, builds the form, checks
+// the playback device, starts the routing and the live chain, and sets up the
+// voice selection, in a fixed order of named steps.
+//
+// What the entry point does around it:
+//   - before the window: the application object, then
+//     parlune::assets::registerResources() so the pictures and fonts are found;
+//   - `MainWindow window; window.show(); int code = app.exec();`
+//   - after the event loop: properties().set(prop::isRunning, false), then
+//     engine::waitForLiveChainIdle(1000) so the live chain has released its
+//     audio, then routing::stopQuibRestore() (the close button quits the loop
+//     without a close event, so this is the one restore that always runs);
+//     then the window, then the application object.
+//
+// Thread contract: GUI thread only. The live chain it starts runs on the
+// global thread pool and shares nothing with the window but the application
+// properties.
+#pragma once
+
+#include <QFutureWatcher>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/core/favorites_file.h"
+#include "ui/core/help_walk.h"
+
+class QCloseEvent;
+class QGraphicsDropShadowEffect;
+class QInputDialog;
+class QMenu;
+class QNetworkAccessManager;
+class QPaintEvent;
+class QTimer;
+
+namespace Ui {
+class MainWindow;
+}
+
+namespace parlune::app {
+
+// What the window does to the world outside itself: the audio server, the
+// routing companions, the desktop. system() is the real one; tests hand in
+// their own so the window builds offscreen without an audio server.
+struct WindowServices {
+    std::function<void(const std::string& chosenMicrophone)> muteOtherMicrophones;
+    // The start-up playback device check; true when the virtual device is
+    // still the default afterwards (the sound settings are then open).
+    std::function<bool(bool playDevNamesVirtualDevice)> startupCheck;
+    // PARLUNE-01 present, else a message and exit code 1.
+    std::function<void()> requireVirtualDevice;
+    std::function<void()> startQuibDefault;
+    std::function<void()> stopQuibRestore;
+    // One live-chain run on the global thread pool; its future is not kept.
+    std::function<void()> startLiveChain;
+    std::function<void()> openSoundControlPanel;
+    std::function<void(const QUrl& url)> openUrl;
+    // A modal box with one OK button, shown until the user closes it.
+    std::function<void(QMessageBox::Icon icon, const QString& title, const QString& text)>
+        messageBox;
+
+    // Routing, engine and desktop. Also hands routing the pass-through
+    // (Looptap) and recorder (Capwell) calls this program links, and makes its
+    // fatal message a box.
+    static WindowServices system();
+};
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // The window the program runs: real services.
+    explicit MainWindow(QWidget* parent = nullptr);
+    explicit MainWindow(WindowServices services, QWidget* parent = nullptr);
+    // Deletes the form and the members; stops nothing (the entry point has
+    // stopped the live chain and the routing by then).
+    ~MainWindow() override;
+
+    static constexpr int kWidth = 1098;
+    static constexpr int kHeight = 727;
+    static constexpr int kHeadsetWarningMs = 5000;
+
+    // The favorites table as readFile left it.
+    const favorites::Table& favoriteTable() const { return favorites_; }
+    // A slot's name as the window shows it (invalid UTF-8 becomes
+    // replacement characters).
+    QString favoriteName(int slot) const;
+    int helpSlideIndex() const { return helpWalk_.slideIndex(); }
+
+public slots:
+    // Prepares the data folder and fixes the paths of config.ini and
+    // favorites.dat in it. Without a home folder nothing is built and the
+    // paths stay empty.
+    void getAppPath();
+    // Whether PlayDev.ini names the virtual device. A file that exists but
+    // cannot be read shows the "error" box with the system's reason.
+    bool isParluneinPlayDeviceINI();
+    // Loads the favorites table from ficName; when it does not open, the
+    // defaults are used and written there. Never fails on any content: a
+    // short file fills the records it covers, the rest keep their defaults.
+    bool readFile(const char* ficName);
+
+    void hideWarningLabel();
+    void on_minimizeButton_clicked();
+    // Asks the application to quit; the window is not closed first.
+    void on_closeButton_clicked();
+
+    void on_helpButton_clicked();
+    void on_nextSlideButton_clicked();
+    void on_prevSlideButton_clicked();
+    void on_closeHelpButton_clicked();
+    void on_setupButton_clicked();
+    void openHowTo();
+    void closeHowTo();
+    void showSetup();
+
+    void on_soundSettingsButton_clicked();
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    // Restores the default playback device and stops the pass-through.
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    // Filled by the recording controls: the end of a playback and of an export.
+    void restartFmod();
+    void postSaveFmod();
+    // Filled by the device menus: rebuild both menus from the device lists.
+    void getDevices();
+
+private:
+    // The construction order, one function per step.
+    void createMembers();                 // 1
+    void writeStartupProperties();        // 2
+    void startUsagePing();                // 3
+    void muteMicrophonesAtStart();        // 4
+    void createRunWatchers();             // 5
+    void prepareDataFolder();             // 6
+    void buildForm();                     // 7
+    void hideRecordingButtons();          // 8
+    void chooseStartupSpeaker();          // 9
+    void showHeadsetWarning();            // 10
+    void checkPlaybackDevice();           // 11
+    void startRouting();                  // 12
+    void startLiveChain();                // 13
+    void raisePriorityAndCheckUpdates();  // 14
+    void applyWindowFrame();              // 15
+    void setUpVoiceSelection();           // 16
+    void setUpDeviceMenus();              // 17
+    void setUpSetupMenus();               // 18
+    void styleDialogs();                  // 19
+    void setInitialDeviceTexts();         // 20
+
+    // Parts of step 16 that the voice selection fills in.
+    void setUpPresets();
+    void placeOverlays();
+    void setUpMatrixPlot();
+    void connectVoiceSelection();
+    void setUpPresetButtons();
+    void updateFavoriteSlots();
+
+    void startUpdateCheck();
+    // Double clicks on the preset and favorite slots.
+    void handleSlotDoubleClick(QObject* object);
+    // A press in the title strip: the compositor moves the window on
+    // Wayland (a window cannot place itself there); elsewhere the window
+    // follows the cursor itself.
+    void beginDrag();
+    void applyHelpView();
+
+    WindowServices services_;
+    std::unique_ptr<Ui::MainWindow> ui_;
+
+    QString dataFolder_;  // empty when the data folder could not be had
+    std::string configPath_;
+    std::string favoritesPath_;
+
+    bool dragging_ = false;
+    QPoint dragOffset_;
+
+    QNetworkAccessManager* network_ = nullptr;
+    QFutureWatcher<void>* playWatcher_ = nullptr;
+    QFutureWatcher<void>* saveWatcher_ = nullptr;
+    QMenu* inputMenu_ = nullptr;
+    QMenu* outputMenu_ = nullptr;
+    QMenu* howToMenu_ = nullptr;
+    QMenu* setupMenu_ = nullptr;
+    QInputDialog* nameDialog_ = nullptr;
+    QMessageBox* errorBox_ = nullptr;
+    QTimer* recordTimer_ = nullptr;
+    QGraphicsDropShadowEffect* dialogShadow_ = nullptr;
+
+    // The setup menu's entries, walked together to build it.
+    QStringList setupApplications_;
+    QStringList setupIcons_;
+
+    ui::HelpWalk helpWalk_;
+    favorites::Table favorites_ = favorites::defaultTable();
+};
+
+}  // namespace parlune::app
