@@ -45,6 +45,7 @@ else
   export PULSE_CLIENTCONFIG="$scratch/client.conf"
   echo "autospawn = no" >"$PULSE_CLIENTCONFIG"
   export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_stack_use_after_return=1}
+  export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/sanitizers/lsan.supp}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
   export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
   cd "$build"
