@@ -381,7 +381,7 @@ namespace frame {
 const QRect left(26, 80, 276, 562);
 const QRect centre(340, 82, 576, 480);
 const QRect effects(926, 108, 164, 296);
-const QRect devices(340, 576, 750, 84);
+const QRect devices(340, 576, 750, 80);
 }  // namespace frame
 
 // ---------------------------------------------------------------- pictures
@@ -445,8 +445,8 @@ void paintBackground(QPainter& p, const QSize& s) {
     p.drawPath(strip.intersected(top));
     p.setPen(QPen(pal::edge, 1));
     p.drawLine(QPointF(1, 43.5), QPointF(s.width() - 1, 43.5));
-    glyphWave(p, QRectF(402, 10, 24, 24), pal::teal, 2.6);
-    drawText(p, QRectF(432, 0, 200, 44), Qt::AlignVCenter | Qt::AlignLeft, "PARLUNE",
+    glyphWave(p, QRectF(420, 10, 24, 24), pal::teal, 2.6);
+    drawText(p, QRectF(450, 0, 200, 44), Qt::AlignVCenter | Qt::AlignLeft, "PARLUNE",
              roboto(17, true, 5), pal::text);
 
     // Panels.
@@ -492,7 +492,7 @@ void paintBackground(QPainter& p, const QSize& s) {
 
     // Footer rule.
     p.setPen(QPen(pal::edge, 1));
-    p.drawLine(QPointF(20, 654.5), QPointF(s.width() - 20, 654.5));
+    p.drawLine(QPointF(20, 659.5), QPointF(s.width() - 20, 659.5));
 }
 
 // -- the pad
@@ -849,7 +849,17 @@ void appIcon(QPainter& p, const QSize& s) {
     p.setPen(QPen(pal::teal, w * 0.025));
     p.setBrush(g);
     p.drawRoundedRect(r, w * 0.2, w * 0.2);
-    glyphWave(p, r.adjusted(w * 0.08, w * 0.08, -w * 0.08, -w * 0.08), pal::light, 2.6);
+    // Three broad bars rather than the wordmark's five, so the mark still
+    // reads when a desktop shows it at 16 px.
+    p.setPen(Qt::NoPen);
+    p.setBrush(pal::light);
+    const double bar = w * 0.16, gap = w * 0.09;
+    const double heights[3] = {0.36, 0.62, 0.46};
+    for (int i = 0; i < 3; ++i) {
+        const double x = w / 2 - 1.5 * bar - gap + i * (bar + gap);
+        const double h = heights[i] * w;
+        p.drawRoundedRect(QRectF(x, w / 2 - h / 2, bar, h), bar / 2, bar / 2);
+    }
 }
 
 void menuIcon(QPainter& p, const QSize& s, void (*glyph)(QPainter&, const QRectF&, const QColor&)) {
@@ -876,6 +886,7 @@ struct Scene {
     bool favoritesPage = false;
     bool recording = false;  // the record, play and save buttons shown
     bool warning = false;
+    bool saveButton = false;  // the save button in place of the presets page's hint
 };
 
 void paintWindow(QPainter& p, const Scene& sc) {
@@ -922,7 +933,7 @@ void paintWindow(QPainter& p, const Scene& sc) {
         drawText(p, QRectF(at.x() + 44, at.y(), 200, 41), Qt::AlignVCenter | Qt::AlignLeft,
                  sc.favoritesPage ? "-" : presets[i].name, roboto(12, false), Qt::white);
     }
-    if (sc.favoritesPage)
+    if (sc.favoritesPage || sc.saveButton)
         put(p, "btn_save.png", ui::savePreset.topLeft());
     else
         drawText(p, ui::hint, Qt::AlignCenter, "(Double click to select)", roboto(14, true), Qt::white);
@@ -970,6 +981,7 @@ struct Callout {
 double calloutHeight(QPainter& p, const Callout& c) {
     p.save();
     p.setFont(roboto(14, false));
+    p.setPen(Qt::white);  // with no pen, Qt measures no text at all
     const QRectF body = p.boundingRect(QRectF(0, 0, c.box.width() - 28, 1000),
                                        Qt::TextWordWrap | Qt::AlignLeft, c.body);
     p.restore();
@@ -1039,6 +1051,8 @@ void slideBase(QPainter& p, const Scene& sc, const std::vector<QRect>& lit, cons
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(QRectF(spot).adjusted(1, 1, -1, -1), 6, 6);
     }
+    // The title gets the strip to itself.
+    p.fillRect(QRectF(ui::window.width() * 0.3, 1, ui::window.width() * 0.4, 42), QColor(0x0b, 0x0d, 0x1c, 235));
     drawText(p, QRectF(0, 4, ui::window.width(), 36), Qt::AlignCenter, title, roboto(18, true, 4),
              pal::text);
 }
@@ -1059,10 +1073,13 @@ void slideA(QPainter& p, const QSize& s) {
     (void)s;
     p.translate(0, 1);
     Scene sc;
+    sc.saveButton = true;  // it shows on the Favorites tab; the slide names it
     const QPointF cur = cursorPoint();
     const QRect cursorSpot(static_cast<int>(cur.x()) - 16, static_cast<int>(cur.y()) - 16, 32, 32);
-    const QRect leftPanel(ui::presetsTab.left(), ui::presetsTab.top(), 251, 500);
-    slideBase(p, sc, {leftPanel, ui::dspButton, effectsRect(), cursorSpot, ui::inputList, ui::outputList},
+    const QRect leftPanel(ui::presetsTab.left(), ui::presetsTab.top(), 251, 494);
+    slideBase(p, sc,
+              {leftPanel, ui::dspButton, effectsRect(), cursorSpot, ui::savePreset, ui::inputList,
+               ui::outputList},
               "HOW PARLUNE WORKS");
     std::vector<Callout> cs = {
         {QRectF(318, 122, 250, 0), "VOICES",
@@ -1077,14 +1094,13 @@ void slideA(QPainter& p, const QSize& s) {
         {QRectF(432, 330, 200, 0), "THE PAD",
          "Drag the point: across for pitch, up and down for formant.",
          {cur + QPointF(-4, 12)}},
-        {QRectF(40, 430, 236, 0), "SAVE A FAVORITE",
+        {QRectF(312, 482, 240, 0), "SAVE A FAVORITE",
          "On the Favorites tab, pick a slot and press SAVE FAVORITE to keep the voice you made.",
-         {QPointF(214, 598)}},
-        {QRectF(590, 486, 250, 0), "INPUT AND OUTPUT",
+         {QPointF(292, 612)}},
+        {QRectF(600, 470, 250, 0), "INPUT AND OUTPUT",
          "Choose your microphone, and the speaker or headset you listen on.",
          {QPointF(546, 606), QPointF(876, 606)}},
     };
-    // Slots behind the favorite callout stay readable above it.
     int n = 1;
     for (const Callout& c : cs) drawCallout(p, c, n++);
 }
@@ -1140,9 +1156,9 @@ void slideHowTo(QPainter& p, const QSize& s) {
     Scene sc;
     slideBase(p, sc, {ui::inputList, ui::outputList, ui::setup}, "SET UP PARLUNE IN 3 STEPS");
     std::vector<Callout> cs = {
-        {QRectF(330, 420, 280, 0), "CHOOSE YOUR MICROPHONE",
+        {QRectF(412, 440, 270, 0), "CHOOSE YOUR MICROPHONE",
          "Open the left list and pick the microphone you speak into.", {QPointF(520, 606)}},
-        {QRectF(720, 420, 300, 0), "CHOOSE YOUR SPEAKER",
+        {QRectF(742, 440, 300, 0), "CHOOSE YOUR SPEAKER",
          "Pick the headset or speaker you listen on, or \"Output to Skype/VoIP App\".",
          {QPointF(850, 606)}},
         {QRectF(40, 96, 340, 0), "IN YOUR CHAT PROGRAM",
@@ -1154,7 +1170,7 @@ void slideHowTo(QPainter& p, const QSize& s) {
     for (const Callout& c : cs) drawCallout(p, c, n++);
     chatSettingsSketch(p, QRectF(40, 250, 340, 172));
     drawText(p, QRectF(40, 436, 340, 40), Qt::TextWordWrap | Qt::AlignLeft,
-             "The setup menu below lists chat programs; each opens a step-by-step page.",
+             "The setup menu lists chat programs; each entry opens a step-by-step page.",
              roboto(12, false), pal::muted);
 }
 
@@ -1177,24 +1193,28 @@ void slideD(QPainter& p, const QSize& s) {
 }
 
 void headsetWarning(QPainter& p, const QSize& s) {
-    // Under the left panel's buttons at start-up, so the message sits where
-    // nothing covers it: the title strip (y 0-33 here) and the gap between
-    // the panel and the pad (x 300-400).
-    const QRectF r(0.5, 0.5, s.width() - 1, s.height() - 1);
-    panel(p, r, 10, QColor(0x2c, 0x3c, 0x6c, 245), QColor(0x1c, 0x25, 0x48, 245), pal::light, 2);
-    glyphHeadset(p, QRectF(312, 80, 76, 76), pal::light);
-    drawText(p, QRectF(60, 2, 280, 32), Qt::AlignVCenter | Qt::AlignLeft, "PLUG IN A HEADSET",
+    // The label lies under the left panel's buttons at start-up, so the
+    // picture is drawn only where nothing covers it: a banner in the title
+    // strip (the top 33 px here) and a card in the gap between the left
+    // panel and the pad (x 294-400). Raised above the panel it reads the same.
+    const QRectF banner(0.5, 0.5, s.width() - 1, 33);
+    const QRectF card(294, 0.5, 106, 300);
+    QPainterPath shape;
+    shape.addRoundedRect(banner, 8, 8);
+    shape.addRoundedRect(card, 8, 8);
+    shape = shape.simplified();
+    QLinearGradient g(0, 0, 0, card.bottom());
+    g.setColorAt(0, QColor(0x2c, 0x3c, 0x6c, 245));
+    g.setColorAt(1, QColor(0x1c, 0x25, 0x48, 245));
+    p.setBrush(g);
+    p.setPen(QPen(pal::light, 2));
+    p.drawPath(shape);
+    drawText(p, QRectF(60, 0, 230, 34), Qt::AlignVCenter | Qt::AlignLeft, "PLUG IN A HEADSET",
              roboto(16, true, 2), Qt::white);
-    drawText(p, QRectF(300, 166, 100, 160), Qt::TextWordWrap | Qt::AlignHCenter | Qt::AlignTop,
+    glyphHeadset(p, QRectF(card.center().x() - 36, 72, 72, 72), pal::light);
+    drawText(p, QRectF(card.left() + 6, 156, card.width() - 12, 130),
+             Qt::TextWordWrap | Qt::AlignHCenter | Qt::AlignTop,
              "Plug in a headset to avoid feedback from your microphone.", roboto(14, true), pal::text);
-    glyphSpeaker(p, QRectF(40, 150, 64, 64), pal::muted);
-    p.setPen(QPen(pal::rec, 5, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(36, 146), QPointF(108, 218));
-    glyphHeadset(p, QRectF(150, 140, 90, 90), pal::light);
-    glyphChevron(p, QRectF(112, 168, 34, 34), pal::light, 1, 3);
-    drawText(p, QRectF(20, 250, 260, 60), Qt::TextWordWrap | Qt::AlignCenter,
-             "Loudspeakers feed your changed voice back into the microphone.", roboto(14, false),
-             pal::text);
 }
 
 void registerPainters() {
