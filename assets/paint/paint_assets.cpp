@@ -336,7 +336,8 @@ void glyphBars(QPainter& painter, const QRectF& box, const QColor& c) {
     Glyph g(painter, box);
     g.fill(c);
     const double heights[4] = {6, 10, 14, 18};
-    for (int i = 0; i < 4; ++i) g.p.drawRoundedRect(QRectF(3 + i * 5, 21 - heights[i], 3, heights[i]), 1, 1);
+    for (int i = 0; i < 4; ++i)
+        g.p.drawRoundedRect(QRectF(3 + i * 5, 21 - heights[i], 3, heights[i]), 1, 1);
 }
 
 // ---------------------------------------------------------------- the window's layout
@@ -373,7 +374,7 @@ const QRect close(1067, 16, 16, 15);
 const QRect warning(0, 10, 410, 340);
 const int effectX = 936, effectY0 = 150, effectStep = 50, effectW = 144, effectH = 42;
 const char* const effects[5] = {"ECHO", "REVERB", "CHORUS", "DISTORTION", "TREMOLO"};
-const int slotHeight = 48;  // 41 px picture, the style's height and bottom margin
+const int slotHeight = 49;  // a 41 px picture and an 8 px gap
 }  // namespace ui
 
 // Framed panels of the background, around the widgets they hold.
@@ -409,7 +410,8 @@ const QImage& picture(const QString& name) {
     const Picture* pic = findPicture(name);
     auto painter = painters().find(name);
     if (!pic || painter == painters().end()) {
-        std::fprintf(stderr, "paint_assets: no painter or no list entry for %s\n", qPrintable(name));
+        std::fprintf(stderr, "paint_assets: no painter or no list entry for %s\n",
+                     qPrintable(name));
         std::exit(1);
     }
     QImage img = blank(pic->width, pic->height);
@@ -477,7 +479,8 @@ void paintBackground(QPainter& p, const QSize& s) {
           pal::edge);
 
     // Effects heading.
-    drawText(p, QRectF(frame::effects.left(), frame::effects.top() + 10, frame::effects.width(), 24),
+    drawText(p,
+             QRectF(frame::effects.left(), frame::effects.top() + 10, frame::effects.width(), 24),
              Qt::AlignCenter, "EFFECTS", roboto(12, true, 3), pal::teal);
     p.setPen(QPen(pal::edge, 1));
     p.drawLine(QPointF(ui::effectX + 6, 139.5), QPointF(ui::effectX + ui::effectW - 6, 139.5));
@@ -566,8 +569,10 @@ void paintMatrix(QPainter& p, const QSize& s, bool human) {
     QColor gridC = pal::edge;
     gridC.setAlpha(170);
     p.setPen(QPen(gridC, 1));
-    for (double x : xs) p.drawLine(QPointF(g.px(x), g.plot.top()), QPointF(g.px(x), g.plot.bottom()));
-    for (double y : ys) p.drawLine(QPointF(g.plot.left(), g.py(y)), QPointF(g.plot.right(), g.py(y)));
+    for (double x : xs)
+        p.drawLine(QPointF(g.px(x), g.plot.top()), QPointF(g.px(x), g.plot.bottom()));
+    for (double y : ys)
+        p.drawLine(QPointF(g.plot.left(), g.py(y)), QPointF(g.plot.right(), g.py(y)));
     // The neutral voice: pitch 1.0 and formant 1.0, a little brighter.
     QColor neutral = mode.lighter(150);
     neutral.setAlpha(200);
@@ -630,7 +635,8 @@ void paintMatrix(QPainter& p, const QSize& s, bool human) {
     glyphChevron(p, QRectF(g.plot.right() - 30, g.plot.bottom() - 42, 18, 18), axisC, 1, 3);
     p.translate(g.plot.left() + 44, g.plot.top() + 30);
     p.rotate(-90);
-    drawText(p, QRectF(-140, -8, 120, 16), Qt::AlignRight | Qt::AlignVCenter, "FORMANT", axis, axisC);
+    drawText(p, QRectF(-140, -8, 120, 16), Qt::AlignRight | Qt::AlignVCenter, "FORMANT", axis,
+             axisC);
     glyphChevron(p, QRectF(-18, -9, 18, 18), axisC, 1, 3);
     p.restore();
 
@@ -702,7 +708,8 @@ void micSwitch(QPainter& p, const QSize& s, bool on) {
     if (on)
         panel(p, knob, knob.height() / 2, pal::teal.lighter(115), pal::teal, pal::light);
     else
-        panel(p, knob, knob.height() / 2, QColor(0x30, 0x38, 0x58), QColor(0x28, 0x2f, 0x4c), pal::edge);
+        panel(p, knob, knob.height() / 2, QColor(0x30, 0x38, 0x58), QColor(0x28, 0x2f, 0x4c),
+              pal::edge);
     drawText(p, knob, Qt::AlignCenter, on ? "ON" : "OFF", roboto(10, true, 1),
              on ? QColor(Qt::white) : pal::muted);
 }
@@ -757,7 +764,7 @@ void deviceChooser(QPainter& p, const QSize& s) {
 
 // -- recording
 
-void roundButton(QPainter& p, const QSize& s, const QColor& face, const QColor& ring, bool pressed) {
+void roundButton(QPainter& p, const QSize& s, const QColor& ring, bool pressed) {
     const double d = std::min(s.width(), s.height()) - 4;
     const QRectF c(s.width() / 2.0 - d / 2, s.height() / 2.0 - d / 2, d, d);
     // Drop shadow, then the face; pressed looks pushed in: no shadow, darker.
@@ -772,14 +779,15 @@ void roundButton(QPainter& p, const QSize& s, const QColor& face, const QColor& 
     p.setBrush(g);
     p.setPen(QPen(ring, 2));
     p.drawEllipse(c.adjusted(1, 1, -1, -1));
-    (void)face;
 }
 
 enum class RecLook { Idle, Pressed, BlinkOn, BlinkOff };
 void recordButton(QPainter& p, const QSize& s, RecLook look) {
     const bool pressed = look == RecLook::Pressed;
-    const QColor ring = look == RecLook::BlinkOn ? pal::rec : look == RecLook::BlinkOff ? pal::edge : pal::teal;
-    roundButton(p, s, pal::rec, ring, pressed);
+    const QColor ring = look == RecLook::BlinkOn    ? pal::rec
+                        : look == RecLook::BlinkOff ? pal::edge
+                                                    : pal::teal;
+    roundButton(p, s, ring, pressed);
     const QPointF c(s.width() / 2.0, s.height() / 2.0);
     QColor dot = pal::rec;
     double r = 24;
@@ -806,7 +814,7 @@ void recordButton(QPainter& p, const QSize& s, RecLook look) {
 void smallRoundButton(QPainter& p, const QSize& s, bool play, int state) {
     // state: 0 normal, 1 pressed, 2 disabled.
     const QColor ring = state == 2 ? pal::edge : pal::teal;
-    roundButton(p, s, pal::teal, ring, state == 1);
+    roundButton(p, s, ring, state == 1);
     const QColor ink = state == 2 ? pal::muted.darker(130) : state == 1 ? pal::teal : pal::light;
     const QRectF g(s.width() / 2.0 - 12, s.height() / 2.0 - 15, 24, 24);
     if (play) {
@@ -820,8 +828,10 @@ void smallRoundButton(QPainter& p, const QSize& s, bool play, int state) {
 
 // -- footer, window and slide buttons
 
-void footerIcon(QPainter& p, const QSize& s, void (*glyph)(QPainter&, const QRectF&, const QColor&)) {
-    const double g = std::min(s.width(), s.height()) - 12;
+void footerIcon(QPainter& p, const QSize& s,
+                void (*glyph)(QPainter&, const QRectF&, const QColor&)) {
+    // One glyph size across the footer, whatever the button's width.
+    const double g = std::min(s.width() - 4.0, 22.0);
     glyph(p, QRectF(s.width() / 2.0 - g / 2, s.height() / 2.0 - g / 2, g, g), pal::teal);
 }
 
@@ -831,7 +841,8 @@ void slideButton(QPainter& p, const QSize& s, int dir, bool hover, bool cross) {
     p.setBrush(hover ? QColor(0x2f, 0x40, 0x70) : QColor(0x1c, 0x24, 0x46, 235));
     p.drawEllipse(c);
     const QColor ink = hover ? QColor(Qt::white) : pal::light;
-    const QRectF g = c.adjusted(c.width() * 0.22, c.height() * 0.22, -c.width() * 0.22, -c.height() * 0.22);
+    const QRectF g =
+        c.adjusted(c.width() * 0.22, c.height() * 0.22, -c.width() * 0.22, -c.height() * 0.22);
     if (cross)
         glyphCross(p, g, ink, 2.8);
     else
@@ -920,7 +931,8 @@ void paintWindow(QPainter& p, const Scene& sc) {
         drawText(p, r.adjusted(20, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, ui::effects[i],
                  roboto(12, true), pal::text);
     }
-    put(p, sc.favoritesPage ? "tab_presets_off.png" : "tab_presets_on.png", ui::presetsTab.topLeft());
+    put(p, sc.favoritesPage ? "tab_presets_off.png" : "tab_presets_on.png",
+        ui::presetsTab.topLeft());
     put(p, sc.favoritesPage ? "tab_favorites_on.png" : "tab_favorites_off.png",
         ui::favoritesTab.topLeft());
     const auto& presets = parlune::ui::presets();
@@ -936,7 +948,8 @@ void paintWindow(QPainter& p, const Scene& sc) {
     if (sc.favoritesPage || sc.saveButton)
         put(p, "btn_save.png", ui::savePreset.topLeft());
     else
-        drawText(p, ui::hint, Qt::AlignCenter, "(Double click to select)", roboto(14, true), Qt::white);
+        drawText(p, ui::hint, Qt::AlignCenter, "(Double click to select)", roboto(14, true),
+                 Qt::white);
 
     put(p, "ddown_drivers_off.png", ui::inputList.topLeft());
     put(p, "ddown_drivers_off.png", ui::outputList.topLeft());
@@ -956,8 +969,8 @@ void paintWindow(QPainter& p, const Scene& sc) {
     put(p, "btn_soundSettings.png", ui::soundSettings.topLeft());
     put(p, "btn_minimize.png", ui::minimize.topLeft());
     put(p, "btn_close.png", ui::close.topLeft());
-    drawText(p, QRect(10, 10, 47, 13), Qt::AlignLeft | Qt::AlignVCenter, "2.2.0.0", roboto(11, false),
-             pal::grey);
+    drawText(p, QRect(10, 10, 47, 13), Qt::AlignLeft | Qt::AlignVCenter, "2.2.0.0",
+             roboto(11, false), pal::grey);
 }
 
 QImage windowImage(const Scene& sc) {
@@ -1014,8 +1027,10 @@ QPointF boxAnchor(const QRectF& box, const QPointF& target) {
     const QPointF c = box.center();
     const double dx = target.x() - c.x(), dy = target.y() - c.y();
     if (std::abs(dx) * box.height() > std::abs(dy) * box.width())
-        return {dx > 0 ? box.right() : box.left(), std::clamp(target.y(), box.top() + 14, box.bottom() - 14)};
-    return {std::clamp(target.x(), box.left() + 14, box.right() - 14), dy > 0 ? box.bottom() : box.top()};
+        return {dx > 0 ? box.right() : box.left(),
+                std::clamp(target.y(), box.top() + 14, box.bottom() - 14)};
+    return {std::clamp(target.x(), box.left() + 14, box.right() - 14),
+            dy > 0 ? box.bottom() : box.top()};
 }
 
 void drawCallout(QPainter& p, const Callout& c, int number) {
@@ -1052,7 +1067,8 @@ void slideBase(QPainter& p, const Scene& sc, const std::vector<QRect>& lit, cons
         p.drawRoundedRect(QRectF(spot).adjusted(1, 1, -1, -1), 6, 6);
     }
     // The title gets the strip to itself.
-    p.fillRect(QRectF(ui::window.width() * 0.3, 1, ui::window.width() * 0.4, 42), QColor(0x0b, 0x0d, 0x1c, 235));
+    p.fillRect(QRectF(ui::window.width() * 0.3, 1, ui::window.width() * 0.4, 42),
+               QColor(0x0b, 0x0d, 0x1c, 235));
     drawText(p, QRectF(0, 4, ui::window.width(), 36), Qt::AlignCenter, title, roboto(18, true, 4),
              pal::text);
 }
@@ -1082,22 +1098,28 @@ void slideA(QPainter& p, const QSize& s) {
                ui::outputList},
               "HOW PARLUNE WORKS");
     std::vector<Callout> cs = {
-        {QRectF(318, 122, 250, 0), "VOICES",
+        {QRectF(318, 122, 250, 0),
+         "VOICES",
          "Presets and Favorites. Click a voice, then double-click it to use it.",
          {QPointF(292, 240)}},
-        {QRectF(560, 48, 290, 0), "ON / OFF",
+        {QRectF(560, 48, 290, 0),
+         "ON / OFF",
          "PARLUNE changes your voice, NORMAL lets it through unchanged.",
          {QPointF(530, 62)}},
-        {QRectF(650, 250, 250, 0), "EFFECTS",
+        {QRectF(650, 250, 250, 0),
+         "EFFECTS",
          "Add an effect on top of the voice. Click again to take it off.",
          {QPointF(932, 272)}},
-        {QRectF(432, 330, 200, 0), "THE PAD",
+        {QRectF(432, 330, 200, 0),
+         "THE PAD",
          "Drag the point: across for pitch, up and down for formant.",
          {cur + QPointF(-4, 12)}},
-        {QRectF(312, 482, 240, 0), "SAVE A FAVORITE",
+        {QRectF(312, 482, 240, 0),
+         "SAVE A FAVORITE",
          "On the Favorites tab, pick a slot and press SAVE FAVORITE to keep the voice you made.",
          {QPointF(292, 612)}},
-        {QRectF(600, 470, 250, 0), "INPUT AND OUTPUT",
+        {QRectF(600, 470, 250, 0),
+         "INPUT AND OUTPUT",
          "Choose your microphone, and the speaker or headset you listen on.",
          {QPointF(546, 606), QPointF(876, 606)}},
     };
@@ -1112,17 +1134,23 @@ void slideB(QPainter& p, const QSize& s) {
     const QRect modes(ui::toggleHuman.left(), ui::toggleHuman.top(), ui::toggleHuman.width(),
                       ui::toggleCartoon.bottom() - ui::toggleHuman.top() + 1);
     const QRect rec(ui::saveWavButton.left(), ui::recordButton.top(),
-                    ui::playButton.right() - ui::saveWavButton.left() + 1, ui::recordButton.height());
+                    ui::playButton.right() - ui::saveWavButton.left() + 1,
+                    ui::recordButton.height());
     slideBase(p, sc, {modes, rec, ui::setup}, "HOW PARLUNE WORKS");
     std::vector<Callout> cs = {
-        {QRectF(560, 120, 220, 0), "TWO KINDS OF VOICE",
-         "HUMAN keeps the voice natural; CARTOON goes much further.", {QPointF(818, 170), QPointF(818, 232)}},
-        {QRectF(120, 380, 300, 0), "TRY IT OUT",
+        {QRectF(560, 120, 220, 0),
+         "TWO KINDS OF VOICE",
+         "HUMAN keeps the voice natural; CARTOON goes much further.",
+         {QPointF(818, 170), QPointF(818, 232)}},
+        {QRectF(120, 380, 300, 0),
+         "TRY IT OUT",
          "Record up to 30 seconds with the round button, listen with play, keep it as a WAV file "
          "with save.",
          {QPointF(508, 512), QPointF(612, 464)}},
-        {QRectF(60, 530, 280, 0), "SET UP A CHAT PROGRAM",
-         "The headset button shows how to use PARLUNE in your chat program.", {QPointF(204, 660)}},
+        {QRectF(60, 530, 280, 0),
+         "SET UP A CHAT PROGRAM",
+         "The headset button shows how to use PARLUNE in your chat program.",
+         {QPointF(204, 660)}},
     };
     int n = 1;
     for (const Callout& c : cs) drawCallout(p, c, n++);
@@ -1131,18 +1159,19 @@ void slideB(QPainter& p, const QSize& s) {
 // A chat program's audio settings, generic, with PARLUNE-01 picked.
 void chatSettingsSketch(QPainter& p, const QRectF& r) {
     panel(p, r, 8, QColor(0x22, 0x2a, 0x48), QColor(0x1b, 0x22, 0x3e), pal::edge, 1.5);
-    drawText(p, QRectF(r.left() + 16, r.top() + 10, r.width() - 32, 22), Qt::AlignVCenter | Qt::AlignLeft,
-             "Your chat program  ›  Settings  ›  Audio", roboto(12, false), pal::muted);
-    drawText(p, QRectF(r.left() + 16, r.top() + 40, r.width() - 32, 18), Qt::AlignVCenter | Qt::AlignLeft,
-             "Microphone", roboto(12, true), pal::text);
+    drawText(p, QRectF(r.left() + 16, r.top() + 10, r.width() - 32, 22),
+             Qt::AlignVCenter | Qt::AlignLeft, "Your chat program  ›  Settings  ›  Audio",
+             roboto(12, false), pal::muted);
+    drawText(p, QRectF(r.left() + 16, r.top() + 40, r.width() - 32, 18),
+             Qt::AlignVCenter | Qt::AlignLeft, "Microphone", roboto(12, true), pal::text);
     const QRectF combo(r.left() + 16, r.top() + 62, r.width() - 32, 32);
     panel(p, combo, 4, QColor(0x12, 0x16, 0x2e), QColor(0x12, 0x16, 0x2e), pal::light, 2);
     glyphMic(p, QRectF(combo.left() + 8, combo.top() + 7, 18, 18), pal::light);
-    drawText(p, combo.adjusted(32, 0, -30, 0), Qt::AlignVCenter | Qt::AlignLeft, "PARLUNE-01 Microphone",
-             roboto(13, true), Qt::white);
+    drawText(p, combo.adjusted(32, 0, -30, 0), Qt::AlignVCenter | Qt::AlignLeft,
+             "PARLUNE-01 Microphone", roboto(13, true), Qt::white);
     glyphChevron(p, QRectF(combo.right() - 26, combo.top() + 7, 18, 18), pal::light, 0);
-    drawText(p, QRectF(r.left() + 16, r.top() + 104, r.width() - 32, 18), Qt::AlignVCenter | Qt::AlignLeft,
-             "Speaker", roboto(12, true), pal::text);
+    drawText(p, QRectF(r.left() + 16, r.top() + 104, r.width() - 32, 18),
+             Qt::AlignVCenter | Qt::AlignLeft, "Speaker", roboto(12, true), pal::text);
     const QRectF combo2(r.left() + 16, r.top() + 126, r.width() - 32, 32);
     panel(p, combo2, 4, QColor(0x12, 0x16, 0x2e), QColor(0x12, 0x16, 0x2e), pal::edge, 1);
     glyphSpeaker(p, QRectF(combo2.left() + 8, combo2.top() + 7, 18, 18), pal::muted);
@@ -1156,12 +1185,16 @@ void slideHowTo(QPainter& p, const QSize& s) {
     Scene sc;
     slideBase(p, sc, {ui::inputList, ui::outputList, ui::setup}, "SET UP PARLUNE IN 3 STEPS");
     std::vector<Callout> cs = {
-        {QRectF(412, 440, 270, 0), "CHOOSE YOUR MICROPHONE",
-         "Open the left list and pick the microphone you speak into.", {QPointF(520, 606)}},
-        {QRectF(742, 440, 300, 0), "CHOOSE YOUR SPEAKER",
+        {QRectF(412, 440, 270, 0),
+         "CHOOSE YOUR MICROPHONE",
+         "Open the left list and pick the microphone you speak into.",
+         {QPointF(520, 606)}},
+        {QRectF(742, 440, 300, 0),
+         "CHOOSE YOUR SPEAKER",
          "Pick the headset or speaker you listen on, or \"Output to Skype/VoIP App\".",
          {QPointF(850, 606)}},
-        {QRectF(40, 96, 340, 0), "IN YOUR CHAT PROGRAM",
+        {QRectF(40, 96, 340, 0),
+         "IN YOUR CHAT PROGRAM",
          "Open its audio settings and pick \"PARLUNE-01 Microphone\" as the microphone. "
          "Your friends now hear the changed voice.",
          {}},
@@ -1214,7 +1247,8 @@ void headsetWarning(QPainter& p, const QSize& s) {
     glyphHeadset(p, QRectF(card.center().x() - 36, 72, 72, 72), pal::light);
     drawText(p, QRectF(card.left() + 6, 156, card.width() - 12, 130),
              Qt::TextWordWrap | Qt::AlignHCenter | Qt::AlignTop,
-             "Plug in a headset to avoid feedback from your microphone.", roboto(14, true), pal::text);
+             "Plug in a headset to avoid feedback from your microphone.", roboto(14, true),
+             pal::text);
 }
 
 void registerPainters() {
@@ -1248,21 +1282,37 @@ void registerPainters() {
     m["switch_micOFF.png"] = [](QPainter& p, const QSize& s) { micSwitch(p, s, false); };
     m["item_fx_off.png"] = [](QPainter& p, const QSize& s) { item(p, s, 6); };
     m["item_presets_off.png"] = [](QPainter& p, const QSize& s) { item(p, s, 5); };
-    m["tab_presets_on.png"] = [](QPainter& p, const QSize& s) { tab(p, s, "PRESETS", true, false); };
-    m["tab_presets_off.png"] = [](QPainter& p, const QSize& s) { tab(p, s, "PRESETS", false, false); };
-    m["tab_favorites_on.png"] = [](QPainter& p, const QSize& s) { tab(p, s, "FAVORITES", true, true); };
-    m["tab_favorites_off.png"] = [](QPainter& p, const QSize& s) { tab(p, s, "FAVORITES", false, true); };
+    m["tab_presets_on.png"] = [](QPainter& p, const QSize& s) {
+        tab(p, s, "PRESETS", true, false);
+    };
+    m["tab_presets_off.png"] = [](QPainter& p, const QSize& s) {
+        tab(p, s, "PRESETS", false, false);
+    };
+    m["tab_favorites_on.png"] = [](QPainter& p, const QSize& s) {
+        tab(p, s, "FAVORITES", true, true);
+    };
+    m["tab_favorites_off.png"] = [](QPainter& p, const QSize& s) {
+        tab(p, s, "FAVORITES", false, true);
+    };
     m["btn_save.png"] = [](QPainter& p, const QSize& s) { saveButton(p, s, false); };
     m["btn_save_hov.png"] = [](QPainter& p, const QSize& s) { saveButton(p, s, true); };
     m["ddown_drivers_off.png"] = deviceChooser;
     m["matrix_cursor.png"] = paintCursor;
     m["btn_record.png"] = [](QPainter& p, const QSize& s) { recordButton(p, s, RecLook::Idle); };
-    m["btn_record_clic.png"] = [](QPainter& p, const QSize& s) { recordButton(p, s, RecLook::Pressed); };
+    m["btn_record_clic.png"] = [](QPainter& p, const QSize& s) {
+        recordButton(p, s, RecLook::Pressed);
+    };
     m["btn_rec_on.png"] = [](QPainter& p, const QSize& s) { recordButton(p, s, RecLook::BlinkOn); };
-    m["btn_rec_off.png"] = [](QPainter& p, const QSize& s) { recordButton(p, s, RecLook::BlinkOff); };
+    m["btn_rec_off.png"] = [](QPainter& p, const QSize& s) {
+        recordButton(p, s, RecLook::BlinkOff);
+    };
     m["btn_saveWav.png"] = [](QPainter& p, const QSize& s) { smallRoundButton(p, s, false, 0); };
-    m["btn_saveWav_clic.png"] = [](QPainter& p, const QSize& s) { smallRoundButton(p, s, false, 1); };
-    m["btn_saveWav_dis.png"] = [](QPainter& p, const QSize& s) { smallRoundButton(p, s, false, 2); };
+    m["btn_saveWav_clic.png"] = [](QPainter& p, const QSize& s) {
+        smallRoundButton(p, s, false, 1);
+    };
+    m["btn_saveWav_dis.png"] = [](QPainter& p, const QSize& s) {
+        smallRoundButton(p, s, false, 2);
+    };
     m["btn_play.png"] = [](QPainter& p, const QSize& s) { smallRoundButton(p, s, true, 0); };
     m["btn_play_clic.png"] = [](QPainter& p, const QSize& s) { smallRoundButton(p, s, true, 1); };
     // Share buttons: plain glyphs (post, share, mail), no network's mark.
@@ -1271,7 +1321,9 @@ void registerPainters() {
     m["btn_email.png"] = [](QPainter& p, const QSize& s) { footerIcon(p, s, glyphEnvelope); };
     m["btn_help.png"] = [](QPainter& p, const QSize& s) { footerIcon(p, s, glyphQuestion); };
     m["btn_headset.png"] = [](QPainter& p, const QSize& s) { footerIcon(p, s, glyphHeadset); };
-    m["btn_soundSettings.png"] = [](QPainter& p, const QSize& s) { footerIcon(p, s, glyphSliders); };
+    m["btn_soundSettings.png"] = [](QPainter& p, const QSize& s) {
+        footerIcon(p, s, glyphSliders);
+    };
     m["btn_minimize.png"] = [](QPainter& p, const QSize& s) {
         p.setPen(QPen(pal::muted, 2, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(4, s.height() - 4), QPointF(s.width() - 4, s.height() - 4));
@@ -1286,12 +1338,24 @@ void registerPainters() {
     m["btn_close_hov.png"] = [](QPainter& p, const QSize& s) {
         glyphCross(p, QRectF(0, 0, s.width(), s.height()), pal::light, 3);
     };
-    m["btn_nextSlide.png"] = [](QPainter& p, const QSize& s) { slideButton(p, s, 1, false, false); };
-    m["btn_nextSlide_hov.png"] = [](QPainter& p, const QSize& s) { slideButton(p, s, 1, true, false); };
-    m["btn_prevSlide.png"] = [](QPainter& p, const QSize& s) { slideButton(p, s, 2, false, false); };
-    m["btn_prevSlide_hov.png"] = [](QPainter& p, const QSize& s) { slideButton(p, s, 2, true, false); };
-    m["btn_closeSlides.png"] = [](QPainter& p, const QSize& s) { slideButton(p, s, 0, false, true); };
-    m["btn_closeSlides_hov.png"] = [](QPainter& p, const QSize& s) { slideButton(p, s, 0, true, true); };
+    m["btn_nextSlide.png"] = [](QPainter& p, const QSize& s) {
+        slideButton(p, s, 1, false, false);
+    };
+    m["btn_nextSlide_hov.png"] = [](QPainter& p, const QSize& s) {
+        slideButton(p, s, 1, true, false);
+    };
+    m["btn_prevSlide.png"] = [](QPainter& p, const QSize& s) {
+        slideButton(p, s, 2, false, false);
+    };
+    m["btn_prevSlide_hov.png"] = [](QPainter& p, const QSize& s) {
+        slideButton(p, s, 2, true, false);
+    };
+    m["btn_closeSlides.png"] = [](QPainter& p, const QSize& s) {
+        slideButton(p, s, 0, false, true);
+    };
+    m["btn_closeSlides_hov.png"] = [](QPainter& p, const QSize& s) {
+        slideButton(p, s, 0, true, true);
+    };
 }
 
 // ---------------------------------------------------------------- preview
@@ -1316,10 +1380,13 @@ QImage contactSheet() {
     begin(p);
     for (size_t i = 0; i < small.size(); ++i) {
         const Picture& pic = *small[i];
-        const QRect cell(static_cast<int>(i % cols) * cellW, static_cast<int>(i / cols) * cellH, cellW, cellH);
-        const double scale = std::min(2.0, std::min((cellW - 20.0) / pic.width, (cellH - 40.0) / pic.height));
+        const QRect cell(static_cast<int>(i % cols) * cellW, static_cast<int>(i / cols) * cellH,
+                         cellW, cellH);
+        const double scale =
+            std::min(2.0, std::min((cellW - 20.0) / pic.width, (cellH - 40.0) / pic.height));
         const QSizeF size(pic.width * scale, pic.height * scale);
-        const QRectF at(cell.center().x() - size.width() / 2, cell.top() + 10, size.width(), size.height());
+        const QRectF at(cell.center().x() - size.width() / 2, cell.top() + 10, size.width(),
+                        size.height());
         p.fillRect(at, QColor(0x14, 0x17, 0x2f));
         p.drawImage(at, picture(pic.name));
         drawText(p, QRectF(cell.left(), cell.bottom() - 28, cell.width(), 20), Qt::AlignCenter,
@@ -1330,7 +1397,8 @@ QImage contactSheet() {
     int x = 20;
     const int y = (rows - 1) * cellH + 20;
     for (int size : {16, 24, 32, 48, 64, 128}) {
-        p.drawImage(QPoint(x, y), icon.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        p.drawImage(QPoint(x, y),
+                    icon.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
         x += size + 24;
     }
     return img;
@@ -1361,7 +1429,8 @@ bool writeQrc(const QString& out, const QString& regular, const QString& bold) {
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: paint_assets <out-dir> <Roboto-Regular.ttf> <Roboto-Bold.ttf>\n");
+        std::fprintf(stderr,
+                     "usage: paint_assets <out-dir> <Roboto-Regular.ttf> <Roboto-Bold.ttf>\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -1385,7 +1454,8 @@ int main(int argc, char** argv) {
     for (const Picture& pic : kPictures) ok = save(picture(pic.name), out + "/" + pic.name) && ok;
     for (const auto& entry : painters())
         if (!findPicture(entry.first)) {
-            std::fprintf(stderr, "paint_assets: %s is painted but not listed\n", qPrintable(entry.first));
+            std::fprintf(stderr, "paint_assets: %s is painted but not listed\n",
+                         qPrintable(entry.first));
             ok = false;
         }
 

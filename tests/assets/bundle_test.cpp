@@ -42,7 +42,8 @@ QString pathOf(const parlune::assets::Picture& pic) {
 double brightness(const QImage& img, const QRect& r) {
     double sum = 0;
     for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x) sum += qGray(img.pixel(x, y)) * qAlpha(img.pixel(x, y)) / 255.0;
+        for (int x = r.left(); x <= r.right(); ++x)
+            sum += qGray(img.pixel(x, y)) * qAlpha(img.pixel(x, y)) / 255.0;
     return sum / (r.width() * r.height());
 }
 
