@@ -93,5 +93,6 @@ inline constexpr std::array kPictures{
 // The embedded fonts, registered by registerResources(); the form's other
 // families fall back to Roboto.
 inline constexpr std::array kFonts{":/fonts/Roboto-Regular.ttf", ":/fonts/Roboto-Bold.ttf"};
+inline constexpr std::array kFallbackFamilies{"MS Shell Dlg 2", "Arial Rounded MT Bold"};
 
 }  // namespace parlune::assets

@@ -1,5 +1,6 @@
 #include "assets/assets.h"
 
+#include <QFont>
 #include <QFontDatabase>
 #include <QStringList>
 
@@ -19,6 +20,10 @@ bool registerResources() {
             ok = ok && id >= 0 &&
                  QFontDatabase::applicationFontFamilies(id).contains(QStringLiteral("Roboto"));
         }
+        // The form names two more families, for the hint and the record
+        // button; neither ships with the program, so both draw in Roboto.
+        for (const char* family : kFallbackFamilies)
+            QFont::insertSubstitution(QString::fromLatin1(family), QStringLiteral("Roboto"));
         return ok;
     }();
     return fontsOk;

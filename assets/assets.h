@@ -11,7 +11,8 @@
 
 namespace parlune::assets {
 
-// Registers the bundle and adds the embedded fonts to the font database.
+// Registers the bundle, adds the embedded fonts to the font database and
+// makes the form's other families (kFallbackFamilies) fall back to Roboto.
 // Safe to call more than once; the fonts are added on the first call only.
 // Returns true when every embedded font gave the family "Roboto".
 bool registerResources();

@@ -6,7 +6,9 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QFont>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QSet>
@@ -111,6 +113,10 @@ TEST_F(AssetBundle, EmbeddedRobotoRegisters) {
     const QFontDatabase db;
     EXPECT_TRUE(db.families().contains(QStringLiteral("Roboto")));
     EXPECT_TRUE(db.styles(QStringLiteral("Roboto")).contains(QStringLiteral("Bold")));
+    // What a widget naming the form's other families really draws with.
+    for (const char* family : parlune::assets::kFallbackFamilies)
+        EXPECT_EQ(QFontInfo(QFont(QString::fromLatin1(family))).family(), QStringLiteral("Roboto"))
+            << family;
 }
 
 }  // namespace
