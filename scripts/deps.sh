@@ -6,7 +6,7 @@ packages=(
   qtbase5-dev libqcustomplot-dev
   libpulse-dev libsndfile1-dev libsamplerate0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  espeak-ng sox pulseaudio pulseaudio-utils aubio-tools
+  espeak-ng sox pulseaudio pulseaudio-utils aubio-tools fonts-roboto
   xvfb xauth x11-apps imagemagick
 )
 missing=()
