@@ -13,6 +13,7 @@
 #include "app/main_window.h"
 #include "app/signal_quit.h"
 #include "app/single_instance.h"
+#include "assets/assets.h"
 #include "engine/engine.h"
 #include "routing/routing.h"
 
@@ -70,6 +71,8 @@ int runProgram(int argc, char** argv, ProgramParts parts) {
         if (!instance.acquired()) return 0;
 
         ensureApplication();
+        if (!assets::registerResources())
+            qDebug("The embedded Roboto font could not be registered");
         quitEventLoopOnSignals();
 
         std::unique_ptr<QWidget> window = parts.makeWindow();

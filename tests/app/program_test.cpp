@@ -51,9 +51,8 @@ TEST(Program, ASecondCopyEndsAtOnceWithoutAWindow) {
     ASSERT_TRUE(first.acquired());
     Recorded seen;
     int argc = 1;
-    EXPECT_EQ(runProgram(argc, arguments, recordingParts(seen, lock, [] {
-                  return std::make_unique<QWidget>();
-              })),
+    EXPECT_EQ(runProgram(argc, arguments,
+                         recordingParts(seen, lock, [] { return std::make_unique<QWidget>(); })),
               0);
     EXPECT_FALSE(seen.windowMade);
     EXPECT_TRUE(seen.steps.empty());
@@ -64,9 +63,9 @@ TEST(Program, TheLoopsEndWaitsForTheLiveChainThenStopsTheRouting) {
     Recorded seen;
     int argc = 1;
     const int code = runProgram(argc, arguments, recordingParts(seen, dir.file("parlune.lock"), [] {
-        QTimer::singleShot(0, [] { QCoreApplication::exit(7); });
-        return std::make_unique<QWidget>();
-    }));
+                                    QTimer::singleShot(0, [] { QCoreApplication::exit(7); });
+                                    return std::make_unique<QWidget>();
+                                }));
     EXPECT_EQ(code, 7);
     EXPECT_TRUE(seen.windowMade);
     EXPECT_EQ(seen.steps, (std::vector<std::string>{"wait 1000", "stop routing"}));
@@ -93,10 +92,12 @@ TEST(Program, AnEscapingExceptionEndsInItsCrashBox) {
         Recorded seen;
         int argc = 1;
         const auto raise = c.raise;
-        EXPECT_EQ(runProgram(argc, arguments, recordingParts(seen, dir.file("parlune.lock"), [raise] {
-                      raise();
-                      return std::unique_ptr<QWidget>();
-                  })),
+        EXPECT_EQ(runProgram(argc, arguments,
+                             recordingParts(seen, dir.file("parlune.lock"),
+                                            [raise] {
+                                                raise();
+                                                return std::unique_ptr<QWidget>();
+                                            })),
                   0);
         EXPECT_EQ(seen.boxes, std::vector<QString>{c.title});
         EXPECT_EQ(seen.steps, c.steps);
@@ -108,9 +109,9 @@ TEST(Program, TheProgramRefusesASecondCopy) {
     test::TempDir dir;
     SingleInstance first(dir.file("parlune.lock"));
     ASSERT_TRUE(first.acquired());
-    const test::ProgramResult result = test::runProgram(
-        {std::string(PARLUNE_BIN_DIR) + "/parlune"},
-        {"XDG_RUNTIME_DIR=" + dir.path(), "QT_QPA_PLATFORM=offscreen"}, 10000);
+    const test::ProgramResult result =
+        test::runProgram({std::string(PARLUNE_BIN_DIR) + "/parlune"},
+                         {"XDG_RUNTIME_DIR=" + dir.path(), "QT_QPA_PLATFORM=offscreen"}, 10000);
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 0) << result.output;
 }
