@@ -201,6 +201,9 @@ void MainWindow::showHeadsetWarning() {
     ui_->feedbackWarningLabel->setPixmap(
         QPixmap(QStringLiteral(":/fixed/assets/overlay_headsetWarning.png")));
     ui_->feedbackWarningLabel->setVisible(true);
+    // Over the left panel for its five seconds, so it can be read; back to
+    // the bottom of the stack when it goes.
+    ui_->feedbackWarningLabel->raise();
     QTimer::singleShot(kHeadsetWarningMs, this, &MainWindow::hideWarningLabel);
 }
 
@@ -397,7 +400,10 @@ QString MainWindow::favoriteName(int slot) const {
 
 // --- Window ----------------------------------------------------------------
 
-void MainWindow::hideWarningLabel() { ui_->feedbackWarningLabel->setVisible(false); }
+void MainWindow::hideWarningLabel() {
+    ui_->feedbackWarningLabel->setVisible(false);
+    ui_->feedbackWarningLabel->lower();
+}
 
 void MainWindow::on_minimizeButton_clicked() { setWindowState(Qt::WindowMinimized); }
 

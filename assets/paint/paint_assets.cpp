@@ -1226,28 +1226,16 @@ void slideD(QPainter& p, const QSize& s) {
 }
 
 void headsetWarning(QPainter& p, const QSize& s) {
-    // The label lies under the left panel's buttons at start-up, so the
-    // picture is drawn only where nothing covers it: a banner in the title
-    // strip (the top 33 px here) and a card in the gap between the left
-    // panel and the pad (x 294-400). Raised above the panel it reads the same.
-    const QRectF banner(0.5, 0.5, s.width() - 1, 33);
-    const QRectF card(294, 0.5, 106, 300);
-    QPainterPath shape;
-    shape.addRoundedRect(banner, 8, 8);
-    shape.addRoundedRect(card, 8, 8);
-    shape = shape.simplified();
-    QLinearGradient g(0, 0, 0, card.bottom());
-    g.setColorAt(0, QColor(0x2c, 0x3c, 0x6c, 245));
-    g.setColorAt(1, QColor(0x1c, 0x25, 0x48, 245));
-    p.setBrush(g);
-    p.setPen(QPen(pal::light, 2));
-    p.drawPath(shape);
-    drawText(p, QRectF(60, 0, 230, 34), Qt::AlignVCenter | Qt::AlignLeft, "PLUG IN A HEADSET",
-             roboto(16, true, 2), Qt::white);
-    glyphHeadset(p, QRectF(card.center().x() - 36, 72, 72, 72), pal::light);
-    drawText(p, QRectF(card.left() + 6, 156, card.width() - 12, 130),
+    // One card over the left panel: the window raises the label for its
+    // five seconds, so nothing covers it.
+    const QRectF card(6.5, 6.5, s.width() - 13, s.height() - 13);
+    panel(p, card, 10, QColor(0x2c, 0x3c, 0x6c, 250), QColor(0x1c, 0x25, 0x48, 250), pal::light, 2);
+    glyphHeadset(p, QRectF(card.center().x() - 55, card.top() + 34, 110, 110), pal::light);
+    drawText(p, QRectF(card.left(), card.top() + 162, card.width(), 34), Qt::AlignCenter,
+             "PLUG IN A HEADSET", roboto(20, true, 3), Qt::white);
+    drawText(p, QRectF(card.left() + 40, card.top() + 206, card.width() - 80, 80),
              Qt::TextWordWrap | Qt::AlignHCenter | Qt::AlignTop,
-             "Plug in a headset to avoid feedback from your microphone.", roboto(14, true),
+             "Plug in a headset to avoid feedback from your microphone.", roboto(15, false),
              pal::text);
 }
 

@@ -289,10 +289,17 @@ TEST_F(MainWindowTest, FormHoldsTheInventory) {
     EXPECT_EQ(child<QPushButton>(window, "distortionButton")->text(), QStringLiteral("DISTORTION"));
     EXPECT_EQ(child<QLabel>(window, "label")->text(), QStringLiteral("2.2.0.0"));
 
-    // Bottom to top; the headset warning is never raised, so it lies lowest.
-    QStringList stacking;
-    for (QObject* object : window.centralWidget()->children())
-        if (object->isWidgetType()) stacking << object->objectName();
+    // Bottom to top. The headset warning lies on top while it shows, then
+    // lowest, where the form puts it.
+    const auto stackingNow = [&window] {
+        QStringList names;
+        for (QObject* object : window.centralWidget()->children())
+            if (object->isWidgetType()) names << object->objectName();
+        return names;
+    };
+    EXPECT_EQ(stackingNow().last(), QStringLiteral("feedbackWarningLabel"));
+    QMetaObject::invokeMethod(&window, "hideWarningLabel");
+    const QStringList stacking = stackingNow();
     const QStringList expected =
         QStringLiteral(
             "feedbackWarningLabel tremoloButton chorusButton distortionButton formant pitch "
