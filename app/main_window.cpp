@@ -5,12 +5,15 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QFont>
 #include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
@@ -19,6 +22,7 @@
 #include <QStyleOption>
 #include <QThread>
 #include <QTimer>
+#include <QValidator>
 #include <QWidgetAction>
 #include <QWindow>
 #include <QtConcurrent>
@@ -29,12 +33,15 @@
 #include "app/core/playdev_file.h"
 #include "app/core/properties.h"
 #include "app/links.h"
+#include "app/step_runner.h"
 #include "companions/capwell.h"
 #include "engine/engine.h"
 #include "looptap/looptap.h"
 #include "routing/mic_mute.h"
 #include "routing/routing.h"
 #include "ui_main_window.h"
+
+#include <qcustomplot.h>
 
 namespace parlune::app {
 namespace {
@@ -66,6 +73,16 @@ const char* const kDialogLineEditStyle =
     "\n\nQDialog QLineEdit {\n\tcolor: white;\n\theight: 25px;\n\tbackground-color: "
     "#171e34;\n\tborder: 2px solid #3f4862;\n\tborder-radius: 5px;\n\tpadding-left: 5px;\n}";
 
+// Accepts a name while its UTF-8 form fits a favorite's name field.
+class FavoriteNameValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        return input.toUtf8().size() < static_cast<int>(favorites::kNameBytes) ? Acceptable
+                                                                                : Invalid;
+    }
+};
+
 QString helpPicturePath(ui::HelpPicture picture) {
     switch (picture) {
         case ui::HelpPicture::SlideA:
@@ -89,8 +106,17 @@ WindowServices WindowServices::system() {
     routing::setRecorder({&set_recorded_filename, &start_record, &stop_record});
     routing::setFatalHandler([](const QString& message) {
         qCritical().noquote() << message;
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Parlune"), message, QMessageBox::Ok);
-        box.exec();
+        // The steps also run on the window's step runner: the box belongs
+        // to the GUI thread.
+        const auto show = [message] {
+            QMessageBox box(QMessageBox::Critical, QStringLiteral("Parlune"), message,
+                            QMessageBox::Ok);
+            box.exec();
+        };
+        if (QThread::currentThread() == qApp->thread())
+            show();
+        else
+            QMetaObject::invokeMethod(qApp, show, Qt::BlockingQueuedConnection);
     });
 
     WindowServices s;
@@ -105,6 +131,21 @@ WindowServices WindowServices::system() {
     s.messageBox = [](QMessageBox::Icon icon, const QString& title, const QString& text) {
         QMessageBox box(icon, title, text, QMessageBox::Ok);
         box.exec();
+    };
+    s.stopQuib = [] { routing::stopQuib(); };
+    s.startQuib = [] { routing::startQuib(); };
+    s.startRecordQuib = [] { routing::startRecordQuib(); };
+    s.stopRecordQuib = [] { routing::stopRecordQuib(); };
+    s.convertRecording = [] { engine::runConvert(); };
+    s.playRecording = [] { engine::runPlay(); };
+    s.exportRecording = [] { engine::runSave(); };
+    s.recordDevices = [] { return engine::recordDriverNames(); };
+    s.playbackDevices = [] { return engine::playbackDriverNames(); };
+    s.pause = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+    s.execDialog = [](QDialog& dialog) { return dialog.exec(); };
+    s.askExportFileName = [](QWidget* parent) {
+        return QFileDialog::getSaveFileName(parent, QStringLiteral("Save File"), QDir::currentPath(),
+                                            QStringLiteral("Files (*.wav)"));
     };
     return s;
 }
@@ -143,13 +184,19 @@ void MainWindow::createMembers() {
     // The pad, preset and favorite state gets its defaults with the voice
     // selection; the table of favorites has its defaults already.
     inputMenu_ = new QMenu(this);
+    inputMenu_->setObjectName(QStringLiteral("inputMenu"));
     outputMenu_ = new QMenu(this);
+    outputMenu_->setObjectName(QStringLiteral("outputMenu"));
     howToMenu_ = new QMenu(this);
     setupMenu_ = new QMenu(this);
     nameDialog_ = new QInputDialog(this);
     errorBox_ = new QMessageBox(this);
     recordTimer_ = new QTimer(this);
     dialogShadow_ = new QGraphicsDropShadowEffect(this);
+    steps_ = new StepRunner(this);
+    connect(steps_, &StepRunner::busyChanged, this, &MainWindow::setBusy);
+    // The routing steps must not run beside the tear-down's own stop.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::waitForBackgroundSteps);
 }
 
 void MainWindow::writeStartupProperties() { writeInitialProperties(properties()); }
@@ -182,14 +229,17 @@ void MainWindow::buildForm() {
 }
 
 void MainWindow::hideRecordingButtons() {
-    for (QPushButton* button : {ui_->recordButton, ui_->playButton, ui_->saveWavButton}) {
-        button->hide();
-        button->setEnabled(false);
-    }
+    // The record, play and export buttons stay on screen (the help describes
+    // them); play and export wait for a recording. The monitor switch stays
+    // hidden: the output menu is where the speaker is chosen.
+    ui_->playButton->setEnabled(false);
+    ui_->saveWavButton->setEnabled(false);
+    ui_->muteButton->setChecked(true);
+    ui_->muteButton->hide();
 }
 
 void MainWindow::chooseStartupSpeaker() {
-    const QStringList outputs = engine::playbackDriverNames();
+    const QStringList outputs = services_.playbackDevices();
     const QString speaker = outputs.isEmpty() ? QString() : outputs.first();
     properties().set(prop::speakerPlayDevice, speaker);
     qDebug().noquote() << QStringLiteral("selectdevice ........ ") + speaker;
@@ -257,10 +307,7 @@ void MainWindow::setUpVoiceSelection() {
     connectVoiceSelection();
     setUpPresetButtons();
     updateFavoriteSlots();
-}
-
-void MainWindow::setUpPresets() {
-    // The eight presets' table is filled here with the presets page.
+    applyStartPoint();
 }
 
 void MainWindow::placeOverlays() {
@@ -275,35 +322,29 @@ void MainWindow::placeOverlays() {
         w->hide();
 }
 
-void MainWindow::setUpMatrixPlot() {
-    // The pad's axes, ranges and cursor are set up here with the matrix pad.
-}
-
 void MainWindow::connectVoiceSelection() {
-    // The pad's mouse signals and the record timer are connected here with
-    // the pad and the recording controls.
+    connect(ui_->customPlot, &QCustomPlot::mousePress, this, &MainWindow::mousePress);
+    connect(ui_->customPlot, &QCustomPlot::mouseMove, this, &MainWindow::mouseMove);
+    connect(ui_->customPlot, &QCustomPlot::mouseRelease, this, &MainWindow::mouseRelease);
+    recordTimer_->setInterval(services_.recordTickMs);
+    connect(recordTimer_, &QTimer::timeout, this, &MainWindow::update);
     connect(howToMenu_, &QMenu::aboutToShow, this, &MainWindow::openHowTo);
     connect(howToMenu_, &QMenu::aboutToHide, this, &MainWindow::closeHowTo);
-}
-
-void MainWindow::setUpPresetButtons() {
-    // The eight preset radio buttons go into presetSlots here with the
-    // presets page.
-}
-
-void MainWindow::updateFavoriteSlots() {
-    // The eight favorite radio buttons go into favoriteSlots here with the
-    // favorites page.
 }
 
 void MainWindow::setUpDeviceMenus() {
     getDevices();
     inputMenu_->setStyleSheet(QString::fromLatin1(kDeviceMenuStyle));
     outputMenu_->setStyleSheet(QString::fromLatin1(kDeviceMenuStyle));
+    // The menus open from the event filter rather than through setMenu: a
+    // push button with a menu attached ignores its style sheet's left
+    // padding and would draw the device name over its picture's glyph.
     ui_->InputList->installEventFilter(this);
     ui_->OutputList->installEventFilter(this);
-    ui_->InputList->setMenu(inputMenu_);
-    ui_->OutputList->setMenu(outputMenu_);
+    connect(ui_->InputList, &QPushButton::clicked, this,
+            [this] { popUpDeviceMenu(ui_->InputList, inputMenu_); });
+    connect(ui_->OutputList, &QPushButton::clicked, this,
+            [this] { popUpDeviceMenu(ui_->OutputList, outputMenu_); });
 }
 
 void MainWindow::setUpSetupMenus() {
@@ -333,6 +374,10 @@ void MainWindow::styleDialogs() {
     nameDialog_->setLabelText(QStringLiteral("Name your preset"));
     nameDialog_->setOkButtonText(QStringLiteral("SAVE"));
     nameDialog_->setCancelButtonText(QStringLiteral("CANCEL"));
+    nameDialog_->setInputMode(QInputDialog::TextInput);
+    // The slot holds 55 bytes of UTF-8: the field refuses what would not fit.
+    if (auto* field = nameDialog_->findChild<QLineEdit*>())
+        field->setValidator(new FavoriteNameValidator(field));
     nameDialog_->setStyleSheet(QString::fromLatin1(kDialogStyleHead) +
                                QString::fromLatin1(kDialogLineEditStyle));
 
@@ -349,11 +394,11 @@ void MainWindow::styleDialogs() {
 }
 
 void MainWindow::setInitialDeviceTexts() {
-    const QStringList inputs = engine::recordDriverNames();
+    const QStringList inputs = services_.recordDevices();
     if (!inputs.isEmpty()) ui_->InputList->setText(inputs.first());
     const QString speaker = properties().get(prop::speakerPlayDevice);
     if (speaker.contains(QLatin1String("Parlune"))) {
-        const QStringList outputs = engine::playbackDriverNames();
+        const QStringList outputs = services_.playbackDevices();
         if (outputs.size() > 1) ui_->OutputList->setText(outputs[1]);
     } else {
         ui_->OutputList->setText(speaker);
@@ -423,7 +468,7 @@ void MainWindow::paintEvent(QPaintEvent*) {
     style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
 }
 
-bool MainWindow::eventFilter(QObject* object, QEvent* event) {
+bool MainWindow::eventFilter(QObject*, QEvent* event) {
     switch (event->type()) {
         case QEvent::MouseButtonPress: {
             const auto* mouse = static_cast<QMouseEvent*>(event);
@@ -443,7 +488,7 @@ bool MainWindow::eventFilter(QObject* object, QEvent* event) {
             dragging_ = false;
             break;
         case QEvent::MouseButtonDblClick:
-            handleSlotDoubleClick(object);
+            handleSlotDoubleClick(static_cast<QMouseEvent*>(event));
             return true;
         default:
             break;
@@ -457,10 +502,6 @@ void MainWindow::beginDrag() {
         return;
     }
     dragging_ = true;
-}
-
-void MainWindow::handleSlotDoubleClick(QObject*) {
-    // Applies the double-clicked preset or favorite once the slots exist.
 }
 
 // --- Help and setup --------------------------------------------------------
@@ -518,10 +559,5 @@ void MainWindow::showSetup() {
 
 void MainWindow::on_soundSettingsButton_clicked() { services_.openSoundControlPanel(); }
 
-// --- Filled by later steps -------------------------------------------------
-
-void MainWindow::restartFmod() {}
-void MainWindow::postSaveFmod() {}
-void MainWindow::getDevices() {}
 
 }  // namespace parlune::app

@@ -33,13 +33,20 @@
 
 #include "app/core/favorites_file.h"
 #include "ui/core/help_walk.h"
+#include "ui/core/pad_math.h"
 
+class QAbstractButton;
 class QCloseEvent;
+class QCPItemPixmap;
+class QDialog;
 class QGraphicsDropShadowEffect;
 class QInputDialog;
 class QMenu;
+class QMouseEvent;
 class QNetworkAccessManager;
 class QPaintEvent;
+class QRadioButton;
+class QPushButton;
 class QTimer;
 
 namespace Ui {
@@ -47,6 +54,8 @@ class MainWindow;
 }
 
 namespace parlune::app {
+
+class StepRunner;
 
 // What the window does to the world outside itself: the audio server, the
 // routing companions, the desktop. system() is the real one; tests hand in
@@ -68,6 +77,31 @@ struct WindowServices {
     std::function<void(QMessageBox::Icon icon, const QString& title, const QString& text)>
         messageBox;
 
+    // The routing steps the recording and device controls drive (each
+    // blocks for its pauses; the window runs them on its step runner).
+    std::function<void()> stopQuib;
+    std::function<void()> startQuib;
+    std::function<void()> startRecordQuib;
+    std::function<void()> stopRecordQuib;
+    // The engine runs behind the recording controls: the conversion (blocks
+    // until done), the playback and the export (blocking; the window runs
+    // them on the global thread pool).
+    std::function<void()> convertRecording;
+    std::function<void()> playRecording;
+    std::function<void()> exportRecording;
+    // Device names, index = driver index, read afresh at each call.
+    std::function<QStringList()> recordDevices;
+    std::function<QStringList()> playbackDevices;
+    // The fixed pauses between the steps.
+    std::function<void(int ms)> pause;
+    // Runs a modal dialog (the favorite's name, the error box) and returns
+    // its result code.
+    std::function<int(QDialog& dialog)> execDialog;
+    // The export's file name; empty when the user cancels.
+    std::function<QString(QWidget* parent)> askExportFileName;
+    // The record button's blink and countdown tick.
+    int recordTickMs = 500;
+
     // Routing, engine and desktop. Also hands routing the pass-through
     // (Looptap) and recorder (Capwell) calls this program links, and makes its
     // fatal message a box.
@@ -87,6 +121,7 @@ public:
     static constexpr int kWidth = 1098;
     static constexpr int kHeight = 727;
     static constexpr int kHeadsetWarningMs = 5000;
+    static constexpr int kRecordSeconds = 30;
 
     // The favorites table as readFile left it.
     const favorites::Table& favoriteTable() const { return favorites_; }
@@ -94,6 +129,24 @@ public:
     // replacement characters).
     QString favoriteName(int slot) const;
     int helpSlideIndex() const { return helpWalk_.slideIndex(); }
+
+    // The pad point, in pad coordinates.
+    double padX() const { return padX_; }
+    double padY() const { return padY_; }
+    bool padDragging() const { return padDragging_; }
+    bool toggledCartoon() const { return toggledCartoon_; }
+    int recordCountdown() const { return recordCountdown_; }
+    // Blocks until the window's background steps have ended and delivers
+    // their endings; for the end of the program and tests.
+    void waitForBackgroundSteps();
+    // Whether a background step sequence is running.
+    bool busy() const;
+
+    // Pitch factor from the pad's horizontal coordinate.
+    static double pitchFromPad(double x) { return ui::pitchFromPad(x); }
+    // True when `mouse` (window coordinates) lies on one of the enabled
+    // buttons, the bottom 8 pixels of each (the style's margin) excluded.
+    bool isCollision(const QList<QAbstractButton*>& buttons, QPoint mouse) const;
 
 public slots:
     // Prepares the data folder and fixes the paths of config.ini and
@@ -123,6 +176,44 @@ public slots:
     void showSetup();
 
     void on_soundSettingsButton_clicked();
+
+    // The matrix pad.
+    void mousePress(QMouseEvent* event);
+    void mouseMove(QMouseEvent* event);
+    void mouseRelease(QMouseEvent* event);
+    void on_toggleHuman_clicked();
+    void on_toggleCartoon_clicked();
+    void on_pitch_editingFinished();
+    void on_formant_editingFinished();
+    // Applies the point: properties, cursor, fields, redraw; clamps first
+    // when asked.
+    void updateMatrixCursor(bool clamp);
+    void updateWarp();
+
+    // Presets and favorites.
+    void updatePresetParams(int id);
+    void updateFavoriteParams(int id);
+    void on_presetsTab_toggled(bool checked);
+    void on_favoritesTab_toggled(bool checked);
+    void on_savePresetButton_clicked();
+    void initializeFavorites();
+
+    // Effects, recording, playback, export.
+    void on_dspButton_toggled(bool checked);
+    void on_echoButton_released();
+    void on_chorusButton_released();
+    void on_distortionButton_released();
+    void on_tremoloButton_released();
+    void on_reverbButton_released();
+    void on_recordButton_toggled(bool checked);
+    void update();
+    void on_playButton_clicked();
+    void on_saveWavButton_clicked();
+    void on_muteButton_toggled(bool checked);
+
+    // Device menus.
+    void setInput();
+    void setOutput();
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override;
@@ -160,17 +251,41 @@ private:
     void styleDialogs();                  // 19
     void setInitialDeviceTexts();         // 20
 
-    // Parts of step 16 that the voice selection fills in.
+    // Parts of step 16, the voice selection.
     void setUpPresets();
     void placeOverlays();
     void setUpMatrixPlot();
     void connectVoiceSelection();
     void setUpPresetButtons();
     void updateFavoriteSlots();
+    void applyStartPoint();
+
+    // The pad's look and ranges for a mode.
+    void showMode(bool cartoon);
+    void setPadRanges(const ui::PadRange& range);
+    void setPadPointFromPixel(const QPoint& at);
+    // Walks the buttons of one page after a double click: normal looks, the
+    // applied look on the checked one, whose index is returned (-1: none).
+    int markApplied(const QList<QAbstractButton*>& buttons);
+    void setNormalLook(const QList<QAbstractButton*>& buttons);
+    void writeFavorites();
+    int runModal(QDialog& dialog);
+    QRadioButton* makeSlotButton(const QString& text, bool cartoon);
+
+    // Recording controls: the record button's looks and the enabled states,
+    // which follow the recording state and whether a step sequence runs.
+    enum class RecordingState { Idle, Recording, Playing };
+    void refreshControlStates();
+    void setBusy(bool busy);
+    void endRecording();
+    void startPlayback();
+    // The live chain stopped and started again around a change of device.
+    void restartLiveChain();
+    void popUpDeviceMenu(QPushButton* button, QMenu* menu);
 
     void startUpdateCheck();
     // Double clicks on the preset and favorite slots.
-    void handleSlotDoubleClick(QObject* object);
+    void handleSlotDoubleClick(const QMouseEvent* event);
     // A press in the title strip: the compositor moves the window on
     // Wayland (a window cannot place itself there); elsewhere the window
     // follows the cursor itself.
@@ -198,6 +313,27 @@ private:
     QMessageBox* errorBox_ = nullptr;
     QTimer* recordTimer_ = nullptr;
     QGraphicsDropShadowEffect* dialogShadow_ = nullptr;
+    StepRunner* steps_ = nullptr;
+
+    // The pad.
+    double padX_ = 1.0;
+    double padY_ = 1.5;
+    bool padDragging_ = false;
+    bool padPointerHidden_ = false;
+    bool toggledCartoon_ = false;
+    ui::PadRange clampRange_ = ui::kCartoonRange;
+    QCPItemPixmap* matrixCursor_ = nullptr;
+    QList<QAbstractButton*> presetButtons_;
+    QList<QAbstractButton*> favoriteButtons_;
+    QPoint savePresetButtonAt_;
+
+    // Recording.
+    int recordCountdown_ = kRecordSeconds;
+    bool recordBlinkOn_ = false;
+    bool morphWasBypassed_ = false;
+    bool monitorFlag_ = true;
+    bool hasRecording_ = false;
+    RecordingState recordingState_ = RecordingState::Idle;
 
     // The setup menu's entries, walked together to build it.
     QStringList setupApplications_;

@@ -2,6 +2,7 @@
 // routing and the desktop replaced by hooks that write into the same log as
 // the window's own debug lines, so the start-up order reads from one list.
 #include "app/main_window.h"
+#include "tests/app/window_fixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -36,107 +37,6 @@
 namespace parlune::app {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::mutex logMutex;
-QStringList logLines;
-
-void note(const QString& line) {
-    std::lock_guard<std::mutex> lock(logMutex);
-    logLines << line;
-}
-
-void collect(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtDebugMsg) note(message);
-}
-
-QStringList takeLog() {
-    std::lock_guard<std::mutex> lock(logMutex);
-    QStringList lines = logLines;
-    logLines.clear();
-    return lines;
-}
-
-// The world outside the window, as hooks that only log. stillDefault is the
-// start-up check's answer.
-WindowServices loggingServices(bool stillDefault = false) {
-    WindowServices s;
-    s.muteOtherMicrophones = [](const std::string& name) {
-        note(QStringLiteral("hook: mute(%1) formant=%2")
-                 .arg(QString::fromStdString(name))
-                 .arg(properties().get(prop::formant)));
-    };
-    s.startupCheck = [stillDefault](bool named) {
-        note(QStringLiteral("hook: startupCheck(%1) speaker=%2")
-                 .arg(named)
-                 .arg(properties().get(prop::speakerPlayDevice)));
-        return stillDefault;
-    };
-    s.requireVirtualDevice = [] { note(QStringLiteral("hook: requireVirtualDevice")); };
-    s.startQuibDefault = [] { note(QStringLiteral("hook: startQuibDefault")); };
-    s.stopQuibRestore = [] { note(QStringLiteral("hook: stopQuibRestore")); };
-    s.startLiveChain = [] {
-        note(QStringLiteral("hook: startLiveChain isRunning=%1")
-                 .arg(properties().get(prop::isRunning)));
-    };
-    s.openSoundControlPanel = [] { note(QStringLiteral("hook: openSoundControlPanel")); };
-    s.openUrl = [](const QUrl& url) { note(QStringLiteral("hook: openUrl ") + url.toString()); };
-    s.messageBox = [](QMessageBox::Icon, const QString& title, const QString& text) {
-        note(QStringLiteral("hook: box %1 / %2").arg(title, text));
-    };
-    return s;
-}
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeAll(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-class MainWindowTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        // Each test runs in a process of its own: private folders, no server.
-        char pattern[] = "/tmp/parlune-window.XXXXXX";
-        root_ = new fs::path(mkdtemp(pattern));
-        fs::create_directories(*root_ / "share");
-        fs::create_directories(*root_ / "run");
-        setenv("XDG_DATA_HOME", (*root_ / "share").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", (*root_ / "run").c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        setenv("PARLUNE_AUDIO_BACKEND", "inprocess", 1);
-        static int argc = 1;
-        static char name[] = "app_main_window_test";
-        static char* argv[] = {name, nullptr};
-        app_ = new QApplication(argc, argv);
-        qInstallMessageHandler(collect);
-    }
-    static void TearDownTestSuite() {
-        qInstallMessageHandler(nullptr);
-        delete app_;
-        std::error_code ec;
-        fs::remove_all(*root_, ec);
-        delete root_;
-    }
-    void SetUp() override { takeLog(); }
-
-    template <typename T>
-    static T* child(MainWindow& window, const char* name) {
-        T* widget = window.findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-
-    static fs::path dataFolder() { return *root_ / "share" / "Parlune"; }
-
-    static inline QApplication* app_ = nullptr;
-    static inline fs::path* root_ = nullptr;
-};
-
 TEST_F(MainWindowTest, StartsUpInTheDesignedOrder) {
     MainWindow window(loggingServices());
     QStringList log = takeLog();
@@ -154,6 +54,9 @@ TEST_F(MainWindowTest, StartsUpInTheDesignedOrder) {
         QStringLiteral("hook: startQuibDefault"),
         QStringLiteral("hook: startLiveChain isRunning=1"),
         QStringLiteral("record drivers: 2, connected: 2"),
+        QStringLiteral("(0) Microphone"),
+        QStringLiteral("(1) Line In"),
+        QStringLiteral("record drivers: 2, connected: 2"),
     };
     EXPECT_EQ(log, expected);
 
@@ -163,7 +66,8 @@ TEST_F(MainWindowTest, StartsUpInTheDesignedOrder) {
     EXPECT_TRUE(p.get(prop::isDspEchoBipassed));
     EXPECT_TRUE(p.get(prop::isCartoonMorph));
     EXPECT_EQ(p.get(prop::pitch), 1.0);
-    EXPECT_EQ(p.get(prop::warp), 1);
+    // The start point is applied once: x 1.0 is on the "Log" side.
+    EXPECT_EQ(p.get(prop::warp), 3);
     const QString folder = QString::fromStdString(dataFolder().string());
     EXPECT_EQ(p.get(prop::applicationPath), folder);
     EXPECT_EQ(p.get(prop::applicationPathREC), folder + "/media/recorded.wav");
@@ -180,13 +84,15 @@ TEST_F(MainWindowTest, StartsUpInTheDesignedOrder) {
     EXPECT_TRUE(window.testAttribute(Qt::WA_TranslucentBackground));
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Parlune"));
 
-    // What shows at start: the headset warning; not the recording buttons,
-    // the monitor switch, the overlays or the pages' hidden parts.
+    // What shows at start: the headset warning and the recording buttons,
+    // play and export waiting for a recording; not the monitor switch, the
+    // overlays or the pages' hidden parts.
     EXPECT_FALSE(child<QLabel>(window, "feedbackWarningLabel")->isHidden());
-    for (const char* name : {"recordButton", "playButton", "saveWavButton"}) {
-        EXPECT_TRUE(child<QWidget>(window, name)->isHidden()) << name;
-        EXPECT_FALSE(child<QWidget>(window, name)->isEnabled()) << name;
-    }
+    for (const char* name : {"recordButton", "playButton", "saveWavButton"})
+        EXPECT_FALSE(child<QWidget>(window, name)->isHidden()) << name;
+    EXPECT_TRUE(child<QWidget>(window, "recordButton")->isEnabled());
+    EXPECT_FALSE(child<QWidget>(window, "playButton")->isEnabled());
+    EXPECT_FALSE(child<QWidget>(window, "saveWavButton")->isEnabled());
     for (const char* name : {"muteButton", "helpLabel", "backdrop", "nextSlideButton",
                              "prevSlideButton", "closeHelpButton", "presetsList", "favoritesList",
                              "inputCombo", "outputCombo", "savePresetButton", "favoriteSlots"})
@@ -284,7 +190,8 @@ TEST_F(MainWindowTest, FormHoldsTheInventory) {
     EXPECT_TRUE(child<QPushButton>(window, "dspButton")->isChecked());
     EXPECT_TRUE(child<QPushButton>(window, "muteButton")->isChecked());
     EXPECT_TRUE(child<QRadioButton>(window, "presetsTab")->isChecked());
-    EXPECT_EQ(child<QLineEdit>(window, "formant")->text(), QStringLiteral("1.00"));
+    // The start point applied: formant 1.5, not the form's "1.00".
+    EXPECT_EQ(child<QLineEdit>(window, "formant")->text(), QStringLiteral("1.50"));
     EXPECT_EQ(child<QLineEdit>(window, "pitch")->maxLength(), 4);
     EXPECT_EQ(child<QPushButton>(window, "distortionButton")->text(), QStringLiteral("DISTORTION"));
     EXPECT_EQ(child<QLabel>(window, "label")->text(), QStringLiteral("2.2.0.0"));
