@@ -6,9 +6,9 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
+#include <QGraphicsDropShadowEffect>
 #include <QFileDialog>
 #include <QFont>
-#include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QInputDialog>
@@ -192,7 +192,6 @@ void MainWindow::createMembers() {
     nameDialog_ = new QInputDialog(this);
     errorBox_ = new QMessageBox(this);
     recordTimer_ = new QTimer(this);
-    dialogShadow_ = new QGraphicsDropShadowEffect(this);
     steps_ = new StepRunner(this);
     connect(steps_, &StepRunner::busyChanged, this, &MainWindow::setBusy);
     // The routing steps must not run beside the tear-down's own stop.
@@ -367,6 +366,12 @@ void MainWindow::setUpSetupMenus() {
 }
 
 void MainWindow::styleDialogs() {
+    // The style sheets come first: the buttons and the field a dialog makes
+    // later are polished with them (set afterwards, under a window with a
+    // style sheet of its own, they keep the desktop's look).
+    nameDialog_->setStyleSheet(QString::fromLatin1(kDialogStyleHead) +
+                               QString::fromLatin1(kDialogLineEditStyle));
+    errorBox_->setStyleSheet(QString::fromLatin1(kDialogStyleHead));
     nameDialog_->setWindowFlags(nameDialog_->windowFlags() | Qt::FramelessWindowHint);
     nameDialog_->move(pos());
     nameDialog_->setSizeGripEnabled(false);
@@ -378,19 +383,21 @@ void MainWindow::styleDialogs() {
     // The slot holds 55 bytes of UTF-8: the field refuses what would not fit.
     if (auto* field = nameDialog_->findChild<QLineEdit*>())
         field->setValidator(new FavoriteNameValidator(field));
-    nameDialog_->setStyleSheet(QString::fromLatin1(kDialogStyleHead) +
-                               QString::fromLatin1(kDialogLineEditStyle));
 
-    dialogShadow_->setColor(QColor(0, 0, 0, 100));
-    dialogShadow_->setBlurRadius(10);
-    dialogShadow_->setOffset(2, 2);
-    // One effect serves one widget at a time: it ends up on the error box.
-    nameDialog_->setGraphicsEffect(dialogShadow_);
-    errorBox_->setGraphicsEffect(dialogShadow_);
-
+    // A shadow each: one effect can serve only one widget.
+    for (QDialog* dialog : {static_cast<QDialog*>(nameDialog_), static_cast<QDialog*>(errorBox_)}) {
+        auto* shadow = new QGraphicsDropShadowEffect(dialog);
+        shadow->setColor(QColor(0, 0, 0, 100));
+        shadow->setBlurRadius(10);
+        shadow->setOffset(2, 2);
+        dialog->setGraphicsEffect(shadow);
+    }
     errorBox_->setWindowFlags(errorBox_->windowFlags() | Qt::FramelessWindowHint);
     errorBox_->setWindowTitle(QStringLiteral("Error"));
-    errorBox_->setStyleSheet(QString::fromLatin1(kDialogStyleHead));
+    errorBox_->setStandardButtons(QMessageBox::Ok);
+    // Some desktops' styles put icons on dialog buttons; these are text only.
+    for (QDialog* dialog : {static_cast<QDialog*>(nameDialog_), static_cast<QDialog*>(errorBox_)})
+        for (QPushButton* button : dialog->findChildren<QPushButton*>()) button->setIcon(QIcon());
 }
 
 void MainWindow::setInitialDeviceTexts() {

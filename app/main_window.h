@@ -39,7 +39,6 @@ class QAbstractButton;
 class QCloseEvent;
 class QCPItemPixmap;
 class QDialog;
-class QGraphicsDropShadowEffect;
 class QInputDialog;
 class QMenu;
 class QMouseEvent;
@@ -312,7 +311,6 @@ private:
     QInputDialog* nameDialog_ = nullptr;
     QMessageBox* errorBox_ = nullptr;
     QTimer* recordTimer_ = nullptr;
-    QGraphicsDropShadowEffect* dialogShadow_ = nullptr;
     StepRunner* steps_ = nullptr;
 
     // The pad.

@@ -8,13 +8,19 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "app/main_window.h"
 #include "assets/assets.h"
@@ -35,6 +41,22 @@ WindowServices quietServices() {
     s.openSoundControlPanel = [] {};
     s.openUrl = [](const QUrl&) {};
     s.messageBox = [](QMessageBox::Icon, const QString&, const QString&) {};
+    for (auto* step : {&s.stopQuib, &s.startQuib, &s.startRecordQuib, &s.stopRecordQuib,
+                       &s.convertRecording, &s.playRecording, &s.exportRecording})
+        *step = [] {};
+    s.recordDevices = [] {
+        return QStringList{QStringLiteral("Built-in Audio Analog Stereo"),
+                           QStringLiteral("USB Headset Mono"),
+                           QStringLiteral("PARLUNE-01 Microphone (Parlune)")};
+    };
+    s.playbackDevices = [] {
+        return QStringList{QStringLiteral("Built-in Audio Analog Stereo"),
+                           QStringLiteral("USB Headset Analog Stereo"),
+                           QStringLiteral("HDMI / DisplayPort")};
+    };
+    s.pause = [](int) {};
+    s.execDialog = [](QDialog& dialog) { return dialog.exec(); };
+    s.askExportFileName = [](QWidget*) { return QString(); };
     return s;
 }
 
@@ -58,6 +80,32 @@ bool save(const QWidget& window, const QString& folder, const QString& name) {
 void click(MainWindow& window, const char* name) {
     if (auto* button = window.findChild<QAbstractButton*>(name)) button->click();
     settle();
+}
+
+// A double click as a person makes it: the first click checks the button.
+void doubleClick(QAbstractButton* button) {
+    button->setChecked(true);
+    const QPoint at(30, 12);
+    QMouseEvent event(QEvent::MouseButtonDblClick, at, button->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(button, &event);
+    settle();
+}
+
+// Presses a button whose press opens a menu or dialog with a loop of its
+// own: the picture is taken from inside, then the popup or dialog closes.
+bool shootWhileOpen(MainWindow& window, const QString& folder, const QString& name,
+                    const std::function<void()>& open) {
+    bool ok = false;
+    QTimer::singleShot(500, [&] {
+        ok = save(window, folder, name);
+        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+        if (QWidget* modal = QApplication::activeModalWidget())
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+    });
+    open();
+    settle(700);
+    return ok;
 }
 
 }  // namespace
@@ -111,5 +159,39 @@ int main(int argc, char** argv) {
     closer.stop();
     settle();
     click(window, "closeHelpButton");
+
+    // A preset applied, then the favorites page with its name dialog.
+    const QList<QAbstractButton*> presets =
+        window.findChild<QDialogButtonBox*>("presetSlots")->buttons();
+    doubleClick(presets.value(6));  // ROBOT
+    ok &= save(window, folder, "10-preset-applied");
+    window.findChild<QRadioButton*>("favoritesTab")->setChecked(true);
+    window.findChild<QDialogButtonBox*>("favoriteSlots")->buttons().value(1)->setChecked(true);
+    settle();
+    ok &= shootWhileOpen(window, folder, "11-favorites-name-dialog",
+                         [&] { click(window, "savePresetButton"); });
+    window.findChild<QRadioButton*>("presetsTab")->setChecked(true);
+    settle();
+
+    // The two device menus, each as a press opens it.
+    for (const char* list : {"InputList", "OutputList"}) {
+        auto* button = window.findChild<QPushButton*>(list);
+        const QPoint at(40, 10);
+        QMouseEvent press(QEvent::MouseButtonPress, at, button->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(button, &press);
+        ok &= shootWhileOpen(window, folder,
+                             QStringLiteral("%1-%2-menu").arg(list[0] == 'I' ? 12 : 13)
+                                 .arg(list[0] == 'I' ? "input" : "output"),
+                             [&] { button->click(); });
+    }
+
+    // A recording three seconds in.
+    click(window, "recordButton");
+    settle(3100);
+    ok &= save(window, folder, "14-recording-countdown");
+    click(window, "recordButton");
+    settle(300);
+    window.waitForBackgroundSteps();
     return ok ? 0 : 1;
 }
