@@ -23,42 +23,13 @@
 #include <functional>
 
 #include "app/main_window.h"
+#include "tools/quiet_window_services.h"
 #include "assets/assets.h"
 
 namespace {
 
 using parlune::app::MainWindow;
-using parlune::app::WindowServices;
-
-WindowServices quietServices() {
-    WindowServices s;
-    s.muteOtherMicrophones = [](const std::string&) {};
-    s.startupCheck = [](bool) { return false; };
-    s.requireVirtualDevice = [] {};
-    s.startQuibDefault = [] {};
-    s.stopQuibRestore = [] {};
-    s.startLiveChain = [] {};
-    s.openSoundControlPanel = [] {};
-    s.openUrl = [](const QUrl&) {};
-    s.messageBox = [](QMessageBox::Icon, const QString&, const QString&) {};
-    for (auto* step : {&s.stopQuib, &s.startQuib, &s.startRecordQuib, &s.stopRecordQuib,
-                       &s.convertRecording, &s.playRecording, &s.exportRecording})
-        *step = [] {};
-    s.recordDevices = [] {
-        return QStringList{QStringLiteral("Built-in Audio Analog Stereo"),
-                           QStringLiteral("USB Headset Mono"),
-                           QStringLiteral("PARLUNE-01 Microphone (Parlune)")};
-    };
-    s.playbackDevices = [] {
-        return QStringList{QStringLiteral("Built-in Audio Analog Stereo"),
-                           QStringLiteral("USB Headset Analog Stereo"),
-                           QStringLiteral("HDMI / DisplayPort")};
-    };
-    s.pause = [](int) {};
-    s.execDialog = [](QDialog& dialog) { return dialog.exec(); };
-    s.askExportFileName = [](QWidget*) { return QString(); };
-    return s;
-}
+using parlune::tools::quietServices;
 
 void settle(int ms = 150) {
     QTimer wait;
