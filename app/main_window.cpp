@@ -6,9 +6,9 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
-#include <QGraphicsDropShadowEffect>
 #include <QFileDialog>
 #include <QFont>
+#include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QInputDialog>
@@ -79,7 +79,7 @@ public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
         return input.toUtf8().size() < static_cast<int>(favorites::kNameBytes) ? Acceptable
-                                                                                : Invalid;
+                                                                               : Invalid;
     }
 };
 
@@ -144,8 +144,8 @@ WindowServices WindowServices::system() {
     s.pause = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
     s.execDialog = [](QDialog& dialog) { return dialog.exec(); };
     s.askExportFileName = [](QWidget* parent) {
-        return QFileDialog::getSaveFileName(parent, QStringLiteral("Save File"), QDir::currentPath(),
-                                            QStringLiteral("Files (*.wav)"));
+        return QFileDialog::getSaveFileName(parent, QStringLiteral("Save File"),
+                                            QDir::currentPath(), QStringLiteral("Files (*.wav)"));
     };
     return s;
 }
@@ -565,6 +565,5 @@ void MainWindow::showSetup() {
 }
 
 void MainWindow::on_soundSettingsButton_clicked() { services_.openSoundControlPanel(); }
-
 
 }  // namespace parlune::app

@@ -44,7 +44,9 @@ bool isRegularFile(const QString& path) { return QFileInfo(path).isFile(); }
 
 // --- Effects -----------------------------------------------------------------
 
-void MainWindow::on_dspButton_toggled(bool checked) { properties().set(prop::isDspBipassed, !checked); }
+void MainWindow::on_dspButton_toggled(bool checked) {
+    properties().set(prop::isDspBipassed, !checked);
+}
 
 void MainWindow::on_echoButton_released() {
     properties().set(prop::isDspEchoBipassed, !ui_->echoButton->isChecked());

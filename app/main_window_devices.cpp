@@ -76,18 +76,17 @@ void MainWindow::setInput() {
     properties().set(prop::micDevice, action->data().toInt());
     properties().set(prop::isRunning, false);
     const std::string microphone = action->text().toStdString();
-    steps_->run(
-        [s = services_, microphone] {
-            try {
-                s.pause(kMicrophoneRestartPauseMs);
-                properties().set(prop::isRunning, true);
-                s.startLiveChain();
-                s.muteOtherMicrophones(microphone);
-            } catch (const std::exception& e) {
-                qDebug() << "exception!!!" << e.what();
-                s.stopQuibRestore();
-            }
-        });
+    steps_->run([s = services_, microphone] {
+        try {
+            s.pause(kMicrophoneRestartPauseMs);
+            properties().set(prop::isRunning, true);
+            s.startLiveChain();
+            s.muteOtherMicrophones(microphone);
+        } catch (const std::exception& e) {
+            qDebug() << "exception!!!" << e.what();
+            s.stopQuibRestore();
+        }
+    });
 }
 
 void MainWindow::setOutput() {
@@ -105,8 +104,8 @@ void MainWindow::setOutput() {
             [s = services_, speaker, config] {
                 try {
                     if (!config.empty() && !data::writeConfigIni(config, speaker.toStdString()))
-                        qWarning().noquote() << "config.ini could not be written:"
-                                             << QString::fromStdString(config);
+                        qWarning().noquote()
+                            << "config.ini could not be written:" << QString::fromStdString(config);
                     properties().set(prop::speakerPlayDevice, speaker);
                     s.stopQuibRestore();
                     s.pause(kSpeakerSwitchPauseMs);

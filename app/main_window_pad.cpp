@@ -54,8 +54,7 @@ QString fieldStyle(const char* colour, bool pitchField) {
     return QStringLiteral(
                "QLineEdit { color: %1; background-color: #231F20; border: 2px solid %1; "
                "border-radius: 5px;%2 }")
-        .arg(QLatin1String(colour),
-             pitchField ? QStringLiteral(" padding-top: 4px;") : QString());
+        .arg(QLatin1String(colour), pitchField ? QStringLiteral(" padding-top: 4px;") : QString());
 }
 
 }  // namespace
@@ -124,7 +123,8 @@ void MainWindow::setPadRanges(const ui::PadRange& range) {
 }
 
 void MainWindow::showMode(bool cartoon) {
-    ui_->matrixLabel->setPixmap(QPixmap(QString::fromLatin1(cartoon ? kCartoonPicture : kHumanPicture)));
+    ui_->matrixLabel->setPixmap(
+        QPixmap(QString::fromLatin1(cartoon ? kCartoonPicture : kHumanPicture)));
     const char* colour = cartoon ? kCartoonColour : kHumanColour;
     ui_->pitch->setStyleSheet(fieldStyle(colour, true));
     ui_->formant->setStyleSheet(fieldStyle(colour, false));
@@ -133,8 +133,8 @@ void MainWindow::showMode(bool cartoon) {
 void MainWindow::updateMatrixCursor(bool clamp) {
     if (clamp) ui::clampToRange(clampRange_, padX_, padY_);
     const bool cartoon = properties().get(prop::isCartoonMorph);
-    matrixCursor_->topLeft->setCoords(
-        padX_ - kCursorLeft, padY_ + (cartoon ? kCursorDropCartoon : kCursorDropHuman));
+    matrixCursor_->topLeft->setCoords(padX_ - kCursorLeft,
+                                      padY_ + (cartoon ? kCursorDropCartoon : kCursorDropHuman));
     const double pitch = pitchFromPad(padX_);
     const double formant = ui::formantFromPad(padY_);
     properties().set(prop::pitch, pitch);
@@ -287,7 +287,8 @@ bool MainWindow::isCollision(const QList<QAbstractButton*>& buttons, QPoint mous
 }
 
 void MainWindow::setNormalLook(const QList<QAbstractButton*>& buttons) {
-    for (QAbstractButton* button : buttons) button->setStyleSheet(QString::fromLatin1(kSlotNormalLook));
+    for (QAbstractButton* button : buttons)
+        button->setStyleSheet(QString::fromLatin1(kSlotNormalLook));
 }
 
 int MainWindow::markApplied(const QList<QAbstractButton*>& buttons) {

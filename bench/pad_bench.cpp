@@ -31,7 +31,8 @@ double processCpuSeconds() {
 }
 
 void send(QWidget* plot, QEvent::Type type, QPoint at) {
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons held =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
     QMouseEvent event(type, at, plot->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
     QApplication::sendEvent(plot, &event);
 }
@@ -84,7 +85,8 @@ int main(int argc, char** argv) {
     // A drag at 60 moves a second for five seconds.
     int step = 0;
     QTimer mover;
-    QObject::connect(&mover, &QTimer::timeout, [&] { send(plot, QEvent::MouseMove, pathPoint(plot, ++step)); });
+    QObject::connect(&mover, &QTimer::timeout,
+                     [&] { send(plot, QEvent::MouseMove, pathPoint(plot, ++step)); });
     send(plot, QEvent::MouseButtonPress, pathPoint(plot, 0));
     const double cpuBefore = processCpuSeconds();
     QElapsedTimer wall;
@@ -93,17 +95,22 @@ int main(int argc, char** argv) {
     QTimer::singleShot(5000, &application, &QCoreApplication::quit);
     QApplication::exec();
     mover.stop();
-    const double cpuShare = (processCpuSeconds() - cpuBefore) / (static_cast<double>(wall.elapsed()) / 1e3);
+    const double cpuShare =
+        (processCpuSeconds() - cpuBefore) / (static_cast<double>(wall.elapsed()) / 1e3);
     send(plot, QEvent::MouseButtonRelease, pathPoint(plot, step));
 
     std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
-    std::printf("pad move with its redraw: median %.3f ms, 95th percentile %.3f ms, max %.3f ms (%d moves)\n",
-                percentile(moveMs, 0.5), percentile(moveMs, 0.95), percentile(moveMs, 1.0), kMoves);
+    std::printf(
+        "pad move with its redraw: median %.3f ms, 95th percentile %.3f ms, max %.3f ms (%d "
+        "moves)\n",
+        percentile(moveMs, 0.5), percentile(moveMs, 0.95), percentile(moveMs, 1.0), kMoves);
     if (!untilControlsUs.empty())
-        std::printf("move to the morph's controls holding the new point: median %.1f us (%zu moves); "
-                    "the morph reads them at its next block (at most 64 ms)\n",
-                    percentile(untilControlsUs, 0.5), untilControlsUs.size());
-    std::printf("CPU share while dragging at 60 moves/s: %.1f %% of one core (%d moves in %.1f s)\n",
-                100.0 * cpuShare, step, static_cast<double>(wall.elapsed()) / 1e3);
+        std::printf(
+            "move to the morph's controls holding the new point: median %.1f us (%zu moves); "
+            "the morph reads them at its next block (at most 64 ms)\n",
+            percentile(untilControlsUs, 0.5), untilControlsUs.size());
+    std::printf(
+        "CPU share while dragging at 60 moves/s: %.1f %% of one core (%d moves in %.1f s)\n",
+        100.0 * cpuShare, step, static_cast<double>(wall.elapsed()) / 1e3);
     return 0;
 }

@@ -7,9 +7,9 @@
 // own, are in the pictures.
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -23,8 +23,8 @@
 #include <functional>
 
 #include "app/main_window.h"
-#include "tools/quiet_window_services.h"
 #include "assets/assets.h"
+#include "tools/quiet_window_services.h"
 
 namespace {
 
@@ -152,7 +152,8 @@ int main(int argc, char** argv) {
                           Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(button, &press);
         ok &= shootWhileOpen(window, folder,
-                             QStringLiteral("%1-%2-menu").arg(list[0] == 'I' ? 12 : 13)
+                             QStringLiteral("%1-%2-menu")
+                                 .arg(list[0] == 'I' ? 12 : 13)
                                  .arg(list[0] == 'I' ? "input" : "output"),
                              [&] { button->click(); });
     }

@@ -465,10 +465,10 @@ TEST_F(VoiceSelectionTest, RecordingCountsDownAndEndsByItself) {
 
     QStringList log = takeLog();
     log = log.filter(QRegularExpression("^hook: (stop|start|convert|pause)"));
-    const QStringList expected = {
-        "hook: stopQuib",       "hook: startRecordQuib", "hook: stopRecordQuib",
-        "hook: convert",        "hook: pause 200",       "hook: pause 200",
-        "hook: startQuib",      "hook: startLiveChain isRunning=1"};
+    const QStringList expected = {"hook: stopQuib",       "hook: startRecordQuib",
+                                  "hook: stopRecordQuib", "hook: convert",
+                                  "hook: pause 200",      "hook: pause 200",
+                                  "hook: startQuib",      "hook: startLiveChain isRunning=1"};
     EXPECT_EQ(log, expected);
 }
 
@@ -555,7 +555,8 @@ TEST_F(VoiceSelectionTest, ExportGoesToTheChosenFile) {
     chosen = QString::fromStdString((*root_ / "mine.wav").string());
     s.window.on_saveWavButton_clicked();
     EXPECT_EQ(properties().get(prop::fname), chosen);
-    ASSERT_TRUE(waitUntil([] { return takeLogPeek().contains(QStringLiteral("Post Save....Fmod")); }));
+    ASSERT_TRUE(
+        waitUntil([] { return takeLogPeek().contains(QStringLiteral("Post Save....Fmod")); }));
     const QStringList log = takeLog().filter(QRegularExpression("^hook: (export|pause)"));
     EXPECT_EQ(log, (QStringList{"hook: pause 100", "hook: export " + chosen}));
 }
@@ -597,7 +598,7 @@ TEST_F(VoiceSelectionTest, MenusFollowTheDevicesAndAChoiceMovesTheOutput) {
     EXPECT_EQ(entries(inputMenu),
               (QStringList{"Built-in Microphone=0", "USB Headset Microphone=1"}));
     EXPECT_EQ(entries(outputMenu), (QStringList{"Output to Skype/VoIP App=0", "Speakers=1",
-                                              "USB Headset \u00c9couteurs=2"}));
+                                                "USB Headset \u00c9couteurs=2"}));
     EXPECT_TRUE(outputMenu->isVisible() || inputMenu->isVisible());
     inputMenu->hide();
 
@@ -609,8 +610,11 @@ TEST_F(VoiceSelectionTest, MenusFollowTheDevicesAndAChoiceMovesTheOutput) {
     ASSERT_TRUE(waitUntil([&] { return !s.window.busy(); }));
     EXPECT_TRUE(out->isEnabled());
     EXPECT_EQ(out->text(), QStringLiteral("USB Headset \u00c9couteurs"));
-    EXPECT_EQ(readAll(dataFolder() / "config.ini"), "USB Headset \xc3\x89" "couteurs");
-    EXPECT_EQ(properties().get(prop::speakerPlayDevice), QStringLiteral("USB Headset \u00c9couteurs"));
+    EXPECT_EQ(readAll(dataFolder() / "config.ini"),
+              "USB Headset \xc3\x89"
+              "couteurs");
+    EXPECT_EQ(properties().get(prop::speakerPlayDevice),
+              QStringLiteral("USB Headset \u00c9couteurs"));
     EXPECT_EQ(takeLog().filter(QRegularExpression("^hook")),
               (QStringList{"hook: stopQuibRestore", "hook: pause 1000", "hook: startQuibDefault",
                            "hook: startLiveChain isRunning=1"}));

@@ -28,7 +28,9 @@
 #include "engine/engine.h"
 
 // Readable failures: gtest finds these through the argument's namespace.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace parlune::app {
 
