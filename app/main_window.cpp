@@ -463,6 +463,8 @@ void MainWindow::on_closeButton_clicked() { QCoreApplication::quit(); }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     qDebug("closeEvent......");
+    // The routing steps run one at a time: the queued ones end first.
+    waitForBackgroundSteps();
     services_.stopQuibRestore();
     event->accept();
 }
