@@ -210,6 +210,10 @@ void MainWindow::on_toggleCartoon_clicked() {
 }
 
 void MainWindow::on_pitch_editingFinished() {
+    // Leaving the field also ends an edit: without typing, the shown pitch
+    // would be taken as a pad position and the voice would drift.
+    if (!ui_->pitch->isModified()) return;
+    ui_->pitch->setModified(false);
     // The number is the pad coordinate; the field then shows the pitch it
     // gives. Text that is not a number counts as 0 and is clamped.
     padX_ = ui_->pitch->text().toDouble();
@@ -218,6 +222,8 @@ void MainWindow::on_pitch_editingFinished() {
 }
 
 void MainWindow::on_formant_editingFinished() {
+    if (!ui_->formant->isModified()) return;
+    ui_->formant->setModified(false);
     padY_ = ui_->formant->text().toDouble();
     updateMatrixCursor(true);
     properties().set(prop::formant, ui::formantFromPad(padY_));

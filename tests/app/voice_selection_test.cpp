@@ -60,6 +60,7 @@ protected:
     static void typeInto(MainWindow& w, const char* field, const QString& value) {
         QLineEdit* edit = child<QLineEdit>(w, field);
         edit->setText(value);
+        edit->setModified(true);  // as typing leaves it
         emit edit->editingFinished();
     }
 
@@ -147,6 +148,12 @@ TEST_F(VoiceSelectionTest, PadCases) {
          [](W& w) { typeInto(w, "pitch", QStringLiteral("0.5")); }, 0.75, 1.5, "0.75", "1.50"},
         {"typed text that is no number goes to the left edge", false,
          [](W& w) { typeInto(w, "pitch", QStringLiteral("ab")); }, 0.65, 1.5, "0.65", "1.50"},
+        {"leaving the pitch field without typing keeps the point", false,
+         [](W& w) {
+             typeInto(w, "pitch", QStringLiteral("0.7"));  // shows 0.85
+             emit child<QLineEdit>(w, "pitch")->editingFinished();
+         },
+         0.85, 1.5, "0.85", "1.50"},
         {"a right press does nothing", false,
          [](W& w) {
              padEvent(w, QEvent::MouseButtonPress, pixelOf(w, 0.5, 0.0), Qt::RightButton);
