@@ -282,7 +282,8 @@ TEST_F(VoiceSelectionTest, EachPresetAppliesItsVoice) {
         EXPECT_EQ(plot(s.window)->yAxis->range().upper, c.cartoon ? 2.5 : 1.2);
         EXPECT_TRUE(buttons[i]->styleSheet().contains("#50a0ad"));
         for (int j = 0; j < 8; ++j) {
-            if (j != i) EXPECT_FALSE(buttons[j]->styleSheet().contains("#50a0ad"));
+            if (j == i) continue;
+            EXPECT_FALSE(buttons[j]->styleSheet().contains("#50a0ad")) << j;
         }
     }
     // The mode buttons' memory is the mode buttons' own.
