@@ -7,7 +7,7 @@ packages=(
   libpulse-dev libsndfile1-dev libsamplerate0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   espeak-ng sox pulseaudio pulseaudio-utils aubio-tools fonts-roboto
-  xvfb xauth x11-apps imagemagick
+  xvfb xauth x11-apps imagemagick xdotool
 )
 missing=()
 for p in "${packages[@]}"; do

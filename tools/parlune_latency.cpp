@@ -48,6 +48,7 @@ struct Options {
     double settleSeconds = -1;  // < 0: the path's default
     std::string feedSink = "micsink";
     std::string speaker;  // empty: Looptap's own configuration
+    std::string heard;    // running: the source where the path's output is heard
     tools::LiveChainOptions chain;
 };
 
@@ -59,11 +60,14 @@ void printUsage(std::FILE* to) {
         "output's monitor, and prints each burst's latency and the median.\n"
         "  --path P             live: microphone -> live chain -> default output (default)\n"
         "                       looptap: PARLUNE-01 -> Looptap -> speaker\n"
+        "                       running: a path that already runs, from --feed to\n"
+        "                       --heard (nothing is started)\n"
         "  --bursts N           bursts to play (default 6), one every 2 s\n"
         "  --settle S           seconds the path runs before the first burst\n"
         "                       (default 5 live, 3 looptap)\n"
         "  --feed SINK          live: the sink whose monitor the microphone records\n"
-        "                       (default micsink)\n"
+        "                       (default micsink); running: the path's input\n"
+        "  --heard SOURCE       running: the source that hears the path's output\n"
         "  --speaker NAME       looptap: the speaker name Looptap is given, in a data\n"
         "                       folder of its own (default: the user's config.ini)\n"
         "Live chain options (live path):\n"
@@ -93,10 +97,13 @@ int parse(int argc, char** argv, Options& o) {
             o.feedSink = v;
         else if (a == "--speaker")
             o.speaker = v;
+        else if (a == "--heard")
+            o.heard = v;
         else
             return -1;
     }
-    if (o.path != "live" && o.path != "looptap") return -1;
+    if (o.path != "live" && o.path != "looptap" && o.path != "running") return -1;
+    if ((o.path == "running") != !o.heard.empty()) return -1;
     if (o.bursts < 1) return -1;
     if (o.settleSeconds < 0) o.settleSeconds = o.path == "live" ? 5 : 3;
     return 1;
@@ -327,5 +334,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (o.path == "looptap") return measureLooptap(o, client);
+    if (o.path == "running") {
+        std::vector<tools::BurstFigure> figures;
+        if (!measure(o.feedSink, o.heard, o.bursts, &figures)) return 1;
+        return summarise("path " + o.feedSink + " -> " + o.heard, figures);
+    }
     return measureLiveChain(o, client.defaultSinkName() + ".monitor");
 }
