@@ -192,6 +192,7 @@ void MainWindow::createMembers() {
     nameDialog_ = new QInputDialog(this);
     errorBox_ = new QMessageBox(this);
     recordTimer_ = new QTimer(this);
+    recordTimer_->setObjectName(QStringLiteral("recordTimer"));
     steps_ = new StepRunner(this);
     connect(steps_, &StepRunner::busyChanged, this, &MainWindow::setBusy);
     // The routing steps must not run beside the tear-down's own stop.

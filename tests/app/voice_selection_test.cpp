@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 #include <qcustomplot.h>
@@ -454,12 +455,12 @@ TEST_F(VoiceSelectionTest, RecordingCountsDownAndEndsByItself) {
     EXPECT_EQ(record->text(), QStringLiteral("30"));
     EXPECT_FALSE(child<QWidget>(s.window, "playButton")->isEnabled());
 
-    QStringList shown;
-    ASSERT_TRUE(waitUntil([&] {
-        if (!record->text().isEmpty() && (shown.isEmpty() || shown.last() != record->text()))
-            shown << record->text();
-        return !record->isChecked();
-    }));
+    // Read after each tick: the window's own slot runs first.
+    QStringList shown{record->text()};
+    QObject::connect(child<QTimer>(s.window, "recordTimer"), &QTimer::timeout, [&] {
+        if (!record->text().isEmpty() && shown.last() != record->text()) shown << record->text();
+    });
+    ASSERT_TRUE(waitUntil([&] { return !record->isChecked(); }));
     ASSERT_TRUE(waitUntil([&] { return !s.window.busy(); }));
     EXPECT_EQ(shown.first(), QStringLiteral("30"));
     EXPECT_EQ(shown.last(), QStringLiteral("1"));
@@ -488,10 +489,18 @@ TEST_F(VoiceSelectionTest, EarlyStopWithTheMorphOffKeepsItOffAndResetsTheCount) 
     QPushButton* record = child<QPushButton>(s.window, "recordButton");
     child<QPushButton>(s.window, "dspButton")->click();  // morph off
     ASSERT_TRUE(properties().get(prop::isDspBipassed));
+    // Stopped by hand when the button shows 17.
+    QString stoppedAt;
+    QObject::connect(child<QTimer>(s.window, "recordTimer"), &QTimer::timeout, [&] {
+        if (record->isChecked() && record->text() == QStringLiteral("17")) {
+            stoppedAt = record->text();
+            record->click();
+        }
+    });
     record->click();
-    ASSERT_TRUE(waitUntil([&] { return record->text() == QStringLiteral("17"); }));
-    record->click();
+    ASSERT_TRUE(waitUntil([&] { return !record->isChecked(); }));
     ASSERT_TRUE(waitUntil([&] { return !s.window.busy(); }));
+    EXPECT_EQ(stoppedAt, QStringLiteral("17"));
     EXPECT_EQ(s.window.recordCountdown(), 30);
     EXPECT_TRUE(properties().get(prop::isDspBipassed));
     // No raw file: no conversion.
