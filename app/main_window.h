@@ -23,6 +23,7 @@
 #include <QFutureWatcher>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QNetworkReply>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -46,6 +47,10 @@ namespace Ui {
 class MainWindow;
 }
 
+namespace parlune::online {
+class UpdateCheck;
+}
+
 namespace parlune::app {
 
 // What the window does to the world outside itself: the audio server, the
@@ -67,6 +72,8 @@ struct WindowServices {
     // A modal box with one OK button, shown until the user closes it.
     std::function<void(QMessageBox::Icon icon, const QString& title, const QString& text)>
         messageBox;
+    // A modal box with the question icon and Yes and No; true on Yes only.
+    std::function<bool(const QString& title, const QString& text)> askYesNo;
 
     // Routing, engine and desktop. Also hands routing the pass-through
     // (Looptap) and recorder (Capwell) calls this program links, and makes its
@@ -124,6 +131,17 @@ public slots:
 
     void on_soundSettingsButton_clicked();
 
+    // The usage ping: post() sends the one request of this start (or logs
+    // why not); finished() logs a failed reply's error code.
+    void post();
+    void finished(QNetworkReply* reply);
+
+    // The share and web links, handed to the desktop.
+    void on_emailButton_clicked();
+    void on_twitterButton_clicked();
+    void on_facebookButton_clicked();
+    void on_websiteButton_clicked();
+
 protected:
     bool eventFilter(QObject* object, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -169,6 +187,8 @@ private:
     void updateFavoriteSlots();
 
     void startUpdateCheck();
+    // The update component's events, as the update check passes them on.
+    void updateHandler(quint16 value, quint16 event, const QString& text);
     // Double clicks on the preset and favorite slots.
     void handleSlotDoubleClick(QObject* object);
     // A press in the title strip: the compositor moves the window on
@@ -188,6 +208,7 @@ private:
     QPoint dragOffset_;
 
     QNetworkAccessManager* network_ = nullptr;
+    std::unique_ptr<online::UpdateCheck> updateCheck_;
     QFutureWatcher<void>* playWatcher_ = nullptr;
     QFutureWatcher<void>* saveWatcher_ = nullptr;
     QMenu* inputMenu_ = nullptr;

@@ -30,8 +30,8 @@
 
 #include "app/core/data_files.h"
 #include "app/core/properties.h"
-#include "app/links.h"
 #include "engine/engine.h"
+#include "online/links.h"
 
 namespace parlune::app {
 namespace {
@@ -109,6 +109,10 @@ protected:
         setenv("XDG_RUNTIME_DIR", (*root_ / "run").c_str(), 1);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("PARLUNE_AUDIO_BACKEND", "inprocess", 1);
+        // No usage ping and no update check, whatever this build's defaults.
+        setenv("PARLUNE_PING_TID", "", 1);
+        setenv("PARLUNE_UPDATE_FEED", "", 1);
+        unsetenv("DO_NOT_TRACK");
         static int argc = 1;
         static char name[] = "app_main_window_test";
         static char* argv[] = {name, nullptr};
@@ -145,6 +149,7 @@ TEST_F(MainWindowTest, StartsUpInTheDesignedOrder) {
     for (QString& line : log)
         if (line.startsWith(QLatin1String("copyCommand"))) line = QStringLiteral("copyCommand");
     const QStringList expected = {
+        QStringLiteral("Usage ping not sent: no tracking id configured (PARLUNE_PING_TID)"),
         QStringLiteral("hook: mute() formant=1.5"),
         QStringLiteral("copyCommand"),
         QStringLiteral("selectdevice ........ Speaker"),
@@ -153,6 +158,7 @@ TEST_F(MainWindowTest, StartsUpInTheDesignedOrder) {
         QStringLiteral("+++++++++++++++++ PLAY"),
         QStringLiteral("hook: startQuibDefault"),
         QStringLiteral("hook: startLiveChain isRunning=1"),
+        QStringLiteral("Update check not started: no version feed configured (PARLUNE_UPDATE_FEED)"),
         QStringLiteral("record drivers: 2, connected: 2"),
     };
     EXPECT_EQ(log, expected);
