@@ -308,37 +308,40 @@ void FeedUpdateComponent::downloadArrived() {
     downloading_->abort();  // finished() follows, and with it the report
 }
 
-void FeedUpdateComponent::failDownload(const QString& why, quint16 value) {
+void FeedUpdateComponent::failDownload(const QString& why, quint16 status) {
     qDebug().noquote() << QStringLiteral("Update download failed: ") + why;
     if (partFile_) {
         partFile_->remove();
         partFile_.reset();
     }
-    report(value, update_event::kDownloadFailed, why);
+    report(status, update_event::kDownloadFailed, why);
 }
 
 void FeedUpdateComponent::downloadFinished() {
     QNetworkReply* reply = downloading_;
     if (!reply) return;
     reply->deleteLater();
-    downloadArrived();  // whatever came with the end
+    if (reply->isOpen()) downloadArrived();  // whatever came with the end
     downloading_.clear();
-    if (!abortReason_.isEmpty()) return failDownload(abortReason_);
+    const quint16 status = httpStatus(reply);
+    if (!abortReason_.isEmpty()) return failDownload(abortReason_, status);
     if (reply->error() != QNetworkReply::NoError)
         return failDownload(
-            QStringLiteral("the download could not be had: ") + reply->errorString(),
-            httpStatus(reply));
-    if (!partFile_->flush()) return failDownload(partFile_->errorString());
+            QStringLiteral("the download could not be had: ") + reply->errorString(), status);
+    if (!partFile_->flush()) return failDownload(partFile_->errorString(), status);
     partFile_->close();
     if (received_ != available_->size)
         return failDownload(QStringLiteral("the download was cut short: %1 of %2 bytes")
                                 .arg(received_)
-                                .arg(available_->size));
+                                .arg(available_->size),
+                            status);
     if (hash_.result() != available_->sha256)
-        return failDownload(QStringLiteral("the download does not match the feed's SHA-256"));
+        return failDownload(QStringLiteral("the download does not match the feed's SHA-256"),
+                            status);
     if (std::rename(QFile::encodeName(partFile_->fileName()).constData(),
                     QFile::encodeName(target_).constData()))
-        return failDownload(QStringLiteral("the download could not be renamed to ") + target_);
+        return failDownload(QStringLiteral("the download could not be renamed to ") + target_,
+                            status);
     partFile_.reset();
     ready_ = target_;
     report(0, update_event::kReadyToInstall, ready_);

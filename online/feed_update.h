@@ -22,8 +22,9 @@
 // Events reported: 0 with the folder, then 1 (up to date: Status.ini holds
 // the program's own version) or 2 (Status.ini holds the feed's entry), or 4
 // when the feed cannot be had or read; after action 2, 3 with the verified
-// file's path or 5; after action 3, 6. The value is the HTTP status where
-// one came with a failure, else 0. Failures are logged.
+// file's path or 5; after action 3, 6. With 4 and 5 the value is the
+// reply's HTTP status (0 when no answer came) and the text the reason; every
+// failure is also logged.
 //
 // Thread contract: GUI thread (see online/update_component.h); the network
 // work runs asynchronously on the thread's event loop.
@@ -96,7 +97,7 @@ private:
     void feedFinished(QNetworkReply* reply);
     void downloadArrived();
     void downloadFinished();
-    void failDownload(const QString& why, quint16 value = 0);
+    void failDownload(const QString& why, quint16 status);
     bool writeStatusFile(const FeedEntry& facts, QString* why);
     // Queued, so a callback never runs inside a call into the component or
     // inside a network signal.

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "tests/online/loopback_http.h"
+#include "tests/online/qt_printers.h"
 
 namespace parlune::online {
 namespace {
