@@ -152,10 +152,12 @@ FeedUpdateComponent::FeedUpdateComponent(Options options, QObject* parent)
 }
 
 FeedUpdateComponent::~FeedUpdateComponent() {
-    // A download cut off by the end of the program is not kept.
-    if (downloading_) {
-        downloading_->disconnect(this);
-        downloading_->abort();
+    // No reply may call back into a half-destroyed component, and a download
+    // cut off by the end of the program is not kept.
+    for (QNetworkReply* reply : {checking_.data(), downloading_.data()}) {
+        if (!reply) continue;
+        reply->disconnect(this);
+        reply->abort();
     }
     if (partFile_) partFile_->remove();
 }

@@ -363,6 +363,19 @@ TEST_F(FeedUpdateTest, ADownloadThatFailsOrDoesNotMatchIsRemovedAndNeverOffered)
     }
 }
 
+TEST_F(FeedUpdateTest, ADownloadCutOffByTheEndOfTheProgramIsNotKept) {
+    server_.route("/feed.json", HttpResponse{200, feed(newerEntry())});
+    server_.route("/downloads/parlune-2.3.0.0.run",
+                  HttpResponse{200, kInstaller, HttpResponse::Mode::Stall, 50000});
+    auto check = checked(options(server_.url("/feed.json")));
+    check->request(update_action::kDownload);
+    ASSERT_TRUE(
+        waitFor([this] { return QFile(folder() + "/parlune-2.3.0.0.run.part").size() > 0; }));
+    check.reset();
+    EXPECT_EQ(filesInFolder(), QStringList{"Status.ini"});
+    EXPECT_EQ(eventCodes(), (QList<quint16>{0, 2}));
+}
+
 // The real desktop opener, caught where the desktop would take it.
 class FileCatcher : public QObject {
     Q_OBJECT

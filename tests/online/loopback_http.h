@@ -51,6 +51,7 @@ struct HttpResponse {
         Whole,     // status, Content-Length and the whole body
         CutShort,  // Content-Length of the whole body, then only cutAfter bytes and a close
         Silent,    // reads the request and never answers
+        Stall,     // like CutShort, but keeps the connection open instead
     };
     int status = 200;
     QByteArray body;
@@ -126,12 +127,11 @@ private:
                           (response.status == 200 ? " OK" : " Failed") +
                           "\r\nContent-Length: " + QByteArray::number(response.body.size()) +
                           "\r\nConnection: close\r\n\r\n";
-        const QByteArray body = response.mode == HttpResponse::Mode::CutShort
-                                    ? response.body.left(response.cutAfter)
-                                    : response.body;
-        socket->write(head + body);
+        const bool partly = response.mode == HttpResponse::Mode::CutShort ||
+                            response.mode == HttpResponse::Mode::Stall;
+        socket->write(head + (partly ? response.body.left(response.cutAfter) : response.body));
         socket->flush();
-        socket->disconnectFromHost();
+        if (response.mode != HttpResponse::Mode::Stall) socket->disconnectFromHost();
     }
 
     QTcpServer server_;
