@@ -543,7 +543,10 @@ void MainWindow::updateHandler(quint16, quint16 event, const QString&) {
     prompts.information = [this](const QString& title, const QString& text) {
         services_.messageBox(QMessageBox::Information, title, text);
     };
-    prompts.question = services_.askYesNo;
+    // Services without a question box answer No.
+    prompts.question = [this](const QString& title, const QString& text) {
+        return services_.askYesNo && services_.askYesNo(title, text);
+    };
     prompts.quit = [] { QCoreApplication::quit(); };
     online::handleUpdateEvent(event, *updateCheck_, prompts);
 }

@@ -1,9 +1,10 @@
 // The program's one window: a frameless, fixed-size form that owns the widget
 // tree, the menus and dialogs, the background runs' watchers and the network
 // manager. Its constructor is the program's start-up: it fills the
-// application properties, prepares the data folder, builds the form, checks
-// the playback device, starts the routing and the live chain, and sets up the
-// voice selection, in a fixed order of named steps.
+// application properties, sends the usage ping, prepares the data folder,
+// builds the form, checks the playback device, starts the routing, the live
+// chain and the update check, and sets up the voice selection, in a fixed
+// order of named steps. The network work runs in the background.
 //
 // What the entry point does around it:
 //   - before the window: the application object, then
