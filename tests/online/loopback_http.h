@@ -134,10 +134,11 @@ private:
         if (response.mode != HttpResponse::Mode::Stall) socket->disconnectFromHost();
     }
 
-    QTcpServer server_;
     QHash<QTcpSocket*, QByteArray> pending_;
     QHash<QByteArray, HttpResponse> routes_;
     QList<HttpRequest> requests_;
+    // Last, so it goes first: its sockets still reach pending_ as they close.
+    QTcpServer server_;
 };
 
 }  // namespace parlune::test
