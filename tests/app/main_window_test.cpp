@@ -158,7 +158,8 @@ TEST_F(MainWindowTest, StartsUpInTheDesignedOrder) {
         QStringLiteral("+++++++++++++++++ PLAY"),
         QStringLiteral("hook: startQuibDefault"),
         QStringLiteral("hook: startLiveChain isRunning=1"),
-        QStringLiteral("Update check not started: no version feed configured (PARLUNE_UPDATE_FEED)"),
+        QStringLiteral(
+            "Update check not started: no version feed configured (PARLUNE_UPDATE_FEED)"),
         QStringLiteral("record drivers: 2, connected: 2"),
     };
     EXPECT_EQ(log, expected);
