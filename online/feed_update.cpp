@@ -14,7 +14,6 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 #include "online/settings.h"
@@ -115,7 +114,10 @@ std::optional<FeedEntry> parseFeed(const QByteArray& bytes, const QUrl& feedUrl,
 
     QString sha;
     if (!text("sha256", std::nullopt, &sha) || sha.size() != 64 ||
-        !std::all_of(sha.begin(), sha.end(), [](QChar c) { return isxdigit(c.unicode()) != 0; }))
+        !std::all_of(sha.begin(), sha.end(), [](QChar c) {
+            return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                   (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'));
+        }))
         return fail(QStringLiteral("the feed's sha256 is not 64 hex digits"));
     entry.sha256 = QByteArray::fromHex(sha.toLatin1());
     return entry;
@@ -131,7 +133,7 @@ QString downloadFileName(const QUrl& url) {
         if (!kept) c = QLatin1Char('_');
     }
     if (name.isEmpty() || name.startsWith(QLatin1Char('.')) ||
-        name.compare(QLatin1String("Status.ini"), Qt::CaseInsensitive) == 0)
+        name.startsWith(QLatin1String("Status.ini"), Qt::CaseInsensitive))
         name.prepend(QStringLiteral("parlune-update"));
     return name;
 }

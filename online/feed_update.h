@@ -67,7 +67,8 @@ std::optional<FeedEntry> parseFeed(const QByteArray& bytes, const QUrl& feedUrl,
 // than b; nothing when either is not a dotted version.
 std::optional<int> compareVersions(const QString& a, const QString& b);
 // The file name a download is kept under: the last part of its address, in
-// letters, digits and "._+-" only, never hidden and never Status.ini.
+// letters, digits and "._+-" only, never hidden and never one of
+// Status.ini's own names (Status.ini, Status.ini.new).
 QString downloadFileName(const QUrl& url);
 
 // $XDG_CACHE_HOME/parlune, else ~/.cache/parlune; empty without either.

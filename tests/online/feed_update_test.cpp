@@ -147,6 +147,7 @@ TEST(DownloadName, TheAddressLastPartMadeSafe) {
         {"http://h", "parlune-update"},
         {"http://h/Status.ini", "parlune-updateStatus.ini"},
         {"http://h/status.INI", "parlune-updatestatus.INI"},
+        {"http://h/Status.ini.new", "parlune-updateStatus.ini.new"},
         {"http://h/.bashrc", "parlune-update.bashrc"},
         {"http://h/a%2F..%2Fb%20c", "b_c"},
         {"http://h/%C3%A9t%C3%A9", "_t_"},
@@ -242,6 +243,8 @@ TEST_F(FeedUpdateTest, AFeedThatCannotBeHadOrReadEndsInEventFourAlone) {
         {"no sha256", "", with("sha256", QJsonValue::Undefined), 200},
         {"a short sha256", "", with("sha256", "abcdef"), 200},
         {"a sha256 that is no hex", "", with("sha256", QString(64, 'g')), 200},
+        {"a sha256 with a non-ASCII digit", "", with("sha256", QString(63, 'a') + QChar(0x0663)),
+         200},
         {"a title of 256 characters", "", with("title", QString(256, 't')), 200},
     };
     for (const Case& c : cases) {
