@@ -32,11 +32,14 @@
 #include "app/core/data_files.h"
 #include "app/core/playdev_file.h"
 #include "app/core/properties.h"
-#include "app/links.h"
 #include "app/step_runner.h"
 #include "companions/capwell.h"
 #include "engine/engine.h"
 #include "looptap/looptap.h"
+#include "online/feed_update.h"
+#include "online/links.h"
+#include "online/update_check.h"
+#include "online/usage_ping.h"
 #include "routing/mic_mute.h"
 #include "routing/routing.h"
 #include "ui_main_window.h"
@@ -147,6 +150,10 @@ WindowServices WindowServices::system() {
         return QFileDialog::getSaveFileName(parent, QStringLiteral("Save File"),
                                             QDir::currentPath(), QStringLiteral("Files (*.wav)"));
     };
+    s.askYesNo = [](const QString& title, const QString& text) {
+        QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    };
     return s;
 }
 
@@ -203,8 +210,8 @@ void MainWindow::writeStartupProperties() { writeInitialProperties(properties())
 
 void MainWindow::startUsagePing() {
     network_ = new QNetworkAccessManager(this);
-    // The one usage ping per start goes out here once the online services
-    // are built.
+    connect(network_, &QNetworkAccessManager::finished, this, &MainWindow::finished);
+    post();
 }
 
 void MainWindow::muteMicrophonesAtStart() { services_.muteOtherMicrophones(std::string()); }
@@ -282,7 +289,14 @@ void MainWindow::raisePriorityAndCheckUpdates() {
 }
 
 void MainWindow::startUpdateCheck() {
-    // The update component is asked here once the online services are built.
+    updateCheck_ = std::make_unique<online::UpdateCheck>(online::makeUpdateComponent());
+    const bool started =
+        updateCheck_->start([this](quint16 value, quint16 event, const QString& text) {
+            updateHandler(value, event, text);
+        });
+    if (!started)
+        qDebug().noquote() << QStringLiteral("Update check not started: ") +
+                                  updateCheck_->lastResultText();
 }
 
 void MainWindow::applyWindowFrame() {
@@ -568,5 +582,29 @@ void MainWindow::showSetup() {
 }
 
 void MainWindow::on_soundSettingsButton_clicked() { services_.openSoundControlPanel(); }
+
+// --- Online services -------------------------------------------------------
+
+void MainWindow::post() { online::postUsagePing(*network_); }
+
+void MainWindow::finished(QNetworkReply* reply) { online::logPingReply(reply); }
+
+void MainWindow::updateHandler(quint16, quint16 event, const QString&) {
+    online::UpdatePrompts prompts;
+    prompts.information = [this](const QString& title, const QString& text) {
+        services_.messageBox(QMessageBox::Information, title, text);
+    };
+    // Services without a question box answer No.
+    prompts.question = [this](const QString& title, const QString& text) {
+        return services_.askYesNo && services_.askYesNo(title, text);
+    };
+    prompts.quit = [] { QCoreApplication::quit(); };
+    online::handleUpdateEvent(event, *updateCheck_, prompts);
+}
+
+void MainWindow::on_emailButton_clicked() { services_.openUrl(links::mailLink()); }
+void MainWindow::on_twitterButton_clicked() { services_.openUrl(links::postLink()); }
+void MainWindow::on_facebookButton_clicked() { services_.openUrl(links::pageShareLink()); }
+void MainWindow::on_websiteButton_clicked() { services_.openUrl(QUrl(links::homePage())); }
 
 }  // namespace parlune::app

@@ -1,9 +1,10 @@
 // The program's one window: a frameless, fixed-size form that owns the widget
 // tree, the menus and dialogs, the background runs' watchers and the network
 // manager. Its constructor is the program's start-up: it fills the
-// application properties, prepares the data folder, builds the form, checks
-// the playback device, starts the routing and the live chain, and sets up the
-// voice selection, in a fixed order of named steps.
+// application properties, sends the usage ping, prepares the data folder,
+// builds the form, checks the playback device, starts the routing, the live
+// chain and the update check, and sets up the voice selection, in a fixed
+// order of named steps. The network work runs in the background.
 //
 // What the entry point does around it:
 //   - before the window: the application object, then
@@ -23,6 +24,7 @@
 #include <QFutureWatcher>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QNetworkReply>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -52,6 +54,10 @@ namespace Ui {
 class MainWindow;
 }
 
+namespace parlune::online {
+class UpdateCheck;
+}
+
 namespace parlune::app {
 
 class StepRunner;
@@ -75,6 +81,8 @@ struct WindowServices {
     // A modal box with one OK button, shown until the user closes it.
     std::function<void(QMessageBox::Icon icon, const QString& title, const QString& text)>
         messageBox;
+    // A modal box with the question icon and Yes and No; true on Yes only.
+    std::function<bool(const QString& title, const QString& text)> askYesNo;
 
     // The routing steps the recording and device controls drive (each
     // blocks for its pauses; the window runs them on its step runner).
@@ -214,6 +222,17 @@ public slots:
     void setInput();
     void setOutput();
 
+    // The usage ping: post() sends the one request of this start (or logs
+    // why not); finished() logs a failed reply's error code.
+    void post();
+    void finished(QNetworkReply* reply);
+
+    // The share and web links, handed to the desktop.
+    void on_emailButton_clicked();
+    void on_twitterButton_clicked();
+    void on_facebookButton_clicked();
+    void on_websiteButton_clicked();
+
 protected:
     bool eventFilter(QObject* object, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -283,6 +302,8 @@ private:
     void popUpDeviceMenu(QPushButton* button, QMenu* menu);
 
     void startUpdateCheck();
+    // The update component's events, as the update check passes them on.
+    void updateHandler(quint16 value, quint16 event, const QString& text);
     // Double clicks on the preset and favorite slots.
     void handleSlotDoubleClick(const QMouseEvent* event);
     // A press in the title strip: the compositor moves the window on
@@ -302,6 +323,7 @@ private:
     QPoint dragOffset_;
 
     QNetworkAccessManager* network_ = nullptr;
+    std::unique_ptr<online::UpdateCheck> updateCheck_;
     QFutureWatcher<void>* playWatcher_ = nullptr;
     QFutureWatcher<void>* saveWatcher_ = nullptr;
     QMenu* inputMenu_ = nullptr;

@@ -90,6 +90,9 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", home.filePath("share").toUtf8());
     qputenv("XDG_RUNTIME_DIR", home.path().toUtf8());
+    // Pictures only: no usage ping, no update check.
+    qputenv("PARLUNE_PING_TID", "");
+    qputenv("PARLUNE_UPDATE_FEED", "");
     QApplication application(argc, argv);
     parlune::assets::registerResources();
     const QString folder = QString::fromLocal8Bit(argv[1]);

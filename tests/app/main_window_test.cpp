@@ -31,8 +31,8 @@
 
 #include "app/core/data_files.h"
 #include "app/core/properties.h"
-#include "app/links.h"
 #include "engine/engine.h"
+#include "online/links.h"
 
 namespace parlune::app {
 namespace {
@@ -45,6 +45,7 @@ TEST_F(MainWindowTest, StartsUpInTheDesignedOrder) {
     for (QString& line : log)
         if (line.startsWith(QLatin1String("copyCommand"))) line = QStringLiteral("copyCommand");
     const QStringList expected = {
+        QStringLiteral("Usage ping not sent: no tracking id configured (PARLUNE_PING_TID)"),
         QStringLiteral("hook: mute() formant=1.5"),
         QStringLiteral("copyCommand"),
         QStringLiteral("selectdevice ........ Speaker"),
@@ -53,6 +54,8 @@ TEST_F(MainWindowTest, StartsUpInTheDesignedOrder) {
         QStringLiteral("+++++++++++++++++ PLAY"),
         QStringLiteral("hook: startQuibDefault"),
         QStringLiteral("hook: startLiveChain isRunning=1"),
+        QStringLiteral(
+            "Update check not started: no version feed configured (PARLUNE_UPDATE_FEED)"),
         QStringLiteral("record drivers: 2, connected: 2"),
         QStringLiteral("(0) Microphone"),
         QStringLiteral("(1) Line In"),

@@ -131,6 +131,10 @@ protected:
         setenv("XDG_RUNTIME_DIR", (*root_ / "run").c_str(), 1);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("PARLUNE_AUDIO_BACKEND", "inprocess", 1);
+        // No usage ping and no update check, whatever this build's defaults.
+        setenv("PARLUNE_PING_TID", "", 1);
+        setenv("PARLUNE_UPDATE_FEED", "", 1);
+        unsetenv("DO_NOT_TRACK");
         static int argc = 1;
         static char name[] = "app_main_window_test";
         static char* argv[] = {name, nullptr};
