@@ -304,7 +304,9 @@ public:
     // char*, UTF-8) for the WAV writer; ignored otherwise. Server, for the
     // audio server's output (the driver list, then the playback stream).
     Result init(int maxChannels, InitFlags flags, void* extraDriverData);
-    // Stops the mixer, recordings and channels; completes the WAV file.
+    // Stops the mixer, recordings and channels; completes the WAV file, which
+    // is written beside its path and replaces it only now, when every block
+    // was written (else FileWrite, and the old file stays).
     // Sounds, units and the master group stay valid; init may be called again.
     // Joins the mixer thread (its block in hand and that block's write, up to
     // a block's length) and every capture thread; mixer lock.

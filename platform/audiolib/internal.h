@@ -161,6 +161,11 @@ public:
     virtual Result update() = 0;
     // Control thread: stops rendering; completes files.
     virtual void stop() = 0;
+    // Control thread: stop(), and whether the output's file was completed.
+    virtual Result finish() {
+        stop();
+        return Result::Ok;
+    }
     // Any thread: times the device ran out of mixed audio.
     virtual uint64_t underruns() const { return 0; }
 };

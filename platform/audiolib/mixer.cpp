@@ -42,7 +42,9 @@ void SoundObject::writeFrames(uint64_t frame, size_t count, const float* interle
     if (!ringData) return;
     std::atomic<int16_t>* base = ringData.get() + frame * channels;
     for (size_t i = 0; i < count * channels; ++i)
-        base[i].store(toPcm16(interleaved[i]), std::memory_order_relaxed);
+        // Captured infinities become silence like NaN, not a full-scale click.
+        base[i].store(toPcm16(std::isfinite(interleaved[i]) ? interleaved[i] : 0.0f),
+                      std::memory_order_relaxed);
 }
 
 ChannelSlot::~ChannelSlot() {
