@@ -1,5 +1,7 @@
 // runConvert, runPlay and runSave: the recording turned into 16 kHz mono,
-// heard through the morph and the effects, and exported as a WAV file.
+// heard through the morph and the effects, and exported as a WAV file. The
+// conversion and the export read their source as they render (a stream
+// sound), so their memory does not grow with the recording's length.
 #include "app/core/properties.h"
 #include "engine/effects_chain.h"
 #include "engine/engine.h"
@@ -80,7 +82,7 @@ bool runConvert() {
     al::System system;
     if (!initWavWriter(system, target, "runConvert")) return false;
     al::Sound sound;
-    system.createSound(source.constData(), al::kModeDefault, nullptr, &sound);
+    system.createSound(source.constData(), al::kCreateStream, nullptr, &sound);
     const unsigned blocks = lengthMs(sound) / kMixerBlockMs;
     al::Channel channel;
     system.playSound(sound, al::ChannelGroup(), false, &channel);
@@ -147,7 +149,7 @@ bool runSave() {
     al::System system;
     if (!initWavWriter(system, target, "runSave")) return false;
     al::Sound sound;
-    system.createSound(source.constData(), al::kModeDefault, nullptr, &sound);
+    system.createSound(source.constData(), al::kCreateStream, nullptr, &sound);
     const unsigned blocks = lengthMs(sound) / kMixerBlockMs;
 
     EffectsChain chain = buildEffectsChain(system, MorphState::FreshPrivate);

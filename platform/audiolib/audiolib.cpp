@@ -62,6 +62,10 @@ namespace {
 
 // A file sound is decoded into memory whole; beyond this it is refused.
 constexpr uint64_t kMaxSoundFileBytes = uint64_t(2) << 30;
+// A stream sound is read as it plays: the WAV format's own limit.
+constexpr uint64_t kMaxStreamFileBytes = uint64_t(4) << 30;
+// A stream sound's decode buffer, in frames.
+constexpr size_t kStreamBufferFrames = 1024;
 std::mutex logMutex;
 LogCallback logCallback = nullptr;
 void* logContext = nullptr;
@@ -493,7 +497,8 @@ Result System::createSound(const char* nameOrData, Mode mode, const CreateSoundI
         SF_INFO sfInfo{};
         // Only a regular file: a FIFO would block here, a device never end.
         std::string why;
-        const int fd = base::openRegularFile(nameOrData, kMaxSoundFileBytes, &why);
+        const int fd = base::openRegularFile(
+            nameOrData, (mode & kCreateStream) ? kMaxStreamFileBytes : kMaxSoundFileBytes, &why);
         if (fd < 0)
             return fail(errno == ENOENT ? Result::FileNotFound : Result::FileBad,
                         std::string("cannot open ") + nameOrData + ": " + why);
@@ -506,6 +511,18 @@ Result System::createSound(const char* nameOrData, Mode mode, const CreateSoundI
         object->rate = sfInfo.samplerate;
         object->format = formatOfSubtype(sfInfo.format);
         object->bytesPerSample = bytesOfSubtype(sfInfo.format);
+        if (mode & kCreateStream) {
+            if (sfInfo.channels < 1 || sfInfo.channels > 32 || sfInfo.samplerate <= 0) {
+                sf_close(file);
+                return fail(Result::FileBad, std::string("no audio in ") + nameOrData);
+            }
+            object->stream = file;
+            object->streamBuffer.assign(kStreamBufferFrames * sfInfo.channels, 0.0f);
+            object->frames = sfInfo.frames > 0 ? static_cast<uint64_t>(sfInfo.frames) : 0;
+            s.sounds.push_back(object);
+            sound->object_ = std::move(object);
+            return Result::Ok;
+        }
         try {
             object->fileData.resize(static_cast<size_t>(sfInfo.frames) * sfInfo.channels);
         } catch (const std::bad_alloc&) {

@@ -86,6 +86,10 @@ constexpr Mode kModeDefault = 0x0;  // loop off, sound from a file
 constexpr Mode kLoopOff = 0x1;
 constexpr Mode kLoopNormal = 0x2;
 constexpr Mode kOpenUser = 0x400;  // a silent PCM sound described by CreateSoundInfo
+// A file sound read from its file while it plays instead of loaded whole, so
+// memory does not grow with its length. The file is read on the thread that
+// mixes: for non-real-time outputs (the WAV writer) only.
+constexpr Mode kCreateStream = 0x80;
 
 enum class TimeUnit : unsigned { Ms = 1, Pcm = 2, PcmBytes = 4 };
 
