@@ -17,7 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -80,24 +82,35 @@ inline bool readRegularFile(const std::string& path, uint64_t maxBytes, std::str
     return true;
 }
 
-// A file being written beside `target` ("target.XXXXXX" in the same folder, so
+// A file being written beside `target` ("target.xxxxxx" in the same folder, so
 // the rename stays on one file system). Whoever writes it (directly through
 // fd(), or by opening path() with another library) calls commit() when done;
 // a ReplacedFile destroyed without a successful commit removes its file.
 class ReplacedFile {
 public:
     explicit ReplacedFile(std::string target) : target_(std::move(target)) {
-        std::string pattern = target_ + ".XXXXXX";
-        fd_ = ::mkostemp(&pattern[0], O_CLOEXEC);
-        if (fd_ < 0) {
-            error_ = std::strerror(errno);
-            return;
+        // A fresh name, created exclusively with the mode a new file gets (the
+        // umask applied by the system, never changed here: other threads
+        // create files too).
+        static std::atomic<unsigned> counter{0};
+        const auto seed = static_cast<unsigned long long>(
+            std::chrono::steady_clock::now().time_since_epoch().count());
+        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+            char suffix[32];
+            std::snprintf(suffix, sizeof suffix, ".%06llx",
+                          (seed ^ (static_cast<unsigned long long>(::getpid()) << 20) ^
+                           (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull)) &
+                              0xFFFFFFull);
+            const std::string candidate = target_ + suffix;
+            fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ >= 0) {
+                path_ = candidate;
+            } else if (errno != EEXIST) {
+                error_ = std::strerror(errno);
+                return;
+            }
         }
-        path_ = pattern;
-        // mkostemp makes the file 0600; a replaced file reads as a new one would.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd_, 0666 & ~mask);
+        if (fd_ < 0) error_ = "no free name beside the file";
     }
     ~ReplacedFile() { discard(); }
     ReplacedFile(const ReplacedFile&) = delete;
