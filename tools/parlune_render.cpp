@@ -321,7 +321,8 @@ int render(int argc, char** argv) {
         store.set(parlune::app::prop::applicationPathREC, raw);
         store.set(parlune::app::prop::applicationPathREC16khz, recording16k);
         if (!parlune::engine::runConvert())
-            return fail("cannot convert " + printable(files[0]) + ": the temporary folder is full",
+            return fail("cannot convert " + printable(files[0]) +
+                            ": cannot write into the temporary folder",
                         kWriteError);
     }
     const QString padded = work.filePath("recorded16khz_whole_blocks.wav");
@@ -335,7 +336,7 @@ int render(int argc, char** argv) {
     const QString exported = work.filePath("exported.wav");
     store.set(parlune::app::prop::fname, exported);
     if (!parlune::engine::runSave())
-        return fail("cannot export: the temporary folder is full", kWriteError);
+        return fail("cannot export: cannot write into the temporary folder", kWriteError);
     if (!copyPadded(exported.toStdString(), target.path(), outputFrames, outputFrames, error,
                     &target))
         return fail(error, kWriteError);
