@@ -32,7 +32,9 @@
 #endif
 
 #ifdef PARLUNE_SANITIZER_ALLOCATOR
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's hook call (declared here: GCC ships no header for it).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(
+    void (*mallocHook)(const volatile void*, size_t), void (*freeHook)(const volatile void*));
 #else
 extern "C" {
 void* __libc_malloc(size_t);
