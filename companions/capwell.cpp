@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/base/files.h"
 #include "platform/base/pcm16.h"
 #include "platform/base/spsc_ring.h"
 #include "platform/pulse/pulse_client.h"
@@ -40,21 +42,32 @@ public:
         info.samplerate = static_cast<int>(rate);
         info.channels = channels;
         info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+        // Written beside the file and renamed over it when the recording ends
+        // complete: a full disk leaves an older recording as it was.
+        auto target = std::make_unique<base::ReplacedFile>(path);
+        SNDFILE* file =
+            target->valid() ? sf_open_fd(target->fd(), SFM_WRITE, &info, SF_FALSE) : nullptr;
         if (!file) return nullptr;
-        return std::unique_ptr<Recording>(new Recording(std::move(stream), file, rate, channels));
+        return std::unique_ptr<Recording>(
+            new Recording(std::move(stream), std::move(target), file, rate, channels));
     }
 
     ~Recording() {
         running_ = false;
         capture_.join();
         writer_.join();
-        sf_close(file_);
+        if (writeFailed_) target_->fail("a block could not be written");
+        if (sf_close(file_) != 0) target_->fail("the header could not be written");
+        if (!target_->commit())
+            std::fprintf(stderr, "capwell: the recording could not be written (%s); %s\n",
+                         target_->error().c_str(), "an older file of that name stays");
     }
 
 private:
-    Recording(std::unique_ptr<pulse::Stream> stream, SNDFILE* file, uint32_t rate, uint8_t channels)
+    Recording(std::unique_ptr<pulse::Stream> stream, std::unique_ptr<base::ReplacedFile> target,
+              SNDFILE* file, uint32_t rate, uint8_t channels)
         : stream_(std::move(stream)),
+          target_(std::move(target)),
           file_(file),
           channels_(channels),
           blockFrames_(rate / 100),
@@ -82,8 +95,11 @@ private:
             const bool lastPass = captureDone_;
             size_t n;
             while ((n = ring_.pop(writeBlock_.data(), writeBlock_.size())) > 0) {
+                base::silenceNonFinite(writeBlock_.data(), n);
                 for (size_t i = 0; i < n; ++i) pcmBlock_[i] = base::toPcm16(writeBlock_[i]);
-                sf_writef_short(file_, pcmBlock_.data(), static_cast<sf_count_t>(n / channels_));
+                const auto frames = static_cast<sf_count_t>(n / channels_);
+                if (!writeFailed_ && sf_writef_short(file_, pcmBlock_.data(), frames) != frames)
+                    writeFailed_ = true;  // the file is lost; the ring keeps being emptied
             }
             if (lastPass) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -91,6 +107,7 @@ private:
     }
 
     std::unique_ptr<pulse::Stream> stream_;
+    std::unique_ptr<base::ReplacedFile> target_;
     SNDFILE* file_;
     uint8_t channels_;
     size_t blockFrames_;
@@ -99,6 +116,7 @@ private:
     std::vector<int16_t> pcmBlock_;
     std::atomic<bool> running_{true};
     std::atomic<bool> captureDone_{false};
+    bool writeFailed_ = false;  // writer thread; read after it is joined
     std::thread capture_, writer_;
 };
 

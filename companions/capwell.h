@@ -28,7 +28,10 @@ CAPWELL_API void set_recorded_filename(const char* filename);
 CAPWELL_API void start_record(void);
 /* The file is complete and closed when this returns: waits for the capture
  * thread's block in hand (10 ms; up to the stream's 3 s stall timeout when
- * the device has stopped delivering) and for the writer to empty the ring. */
+ * the device has stopped delivering) and for the writer to empty the ring.
+ * The recording is written beside the file and renamed over it here, only
+ * when every block and the header were written; otherwise an older file of
+ * that name stays as it was and a line on stderr says why. */
 CAPWELL_API void stop_record(void);
 
 #ifdef __cplusplus

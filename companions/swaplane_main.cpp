@@ -4,6 +4,7 @@
 // Exit codes: 0 done, 1 not done (the message says why), 2 wrong usage,
 // 3 audio server not reachable.
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "app/core/data_files.h"
@@ -13,6 +14,7 @@
 
 namespace {
 
+using parlune::data::printable;
 using parlune::pulse::PulseClient;
 namespace playdev = parlune::playdev;
 namespace vdev = parlune::vdev;
@@ -40,7 +42,7 @@ int setPlay(PulseClient& client, const std::string& iniPath) {
         if (playdev::readFile(iniPath))
             return say(0, "PARLUNE-01 is already the default playback device");
         if (!playdev::writeFile(iniPath, {virtualSink->description, virtualSink->name}))
-            return say(1, "could not write " + iniPath);
+            return say(1, "could not write " + printable(iniPath));
         return say(
             0, "PARLUNE-01 is already the default playback device; no other device to remember");
     }
@@ -48,7 +50,7 @@ int setPlay(PulseClient& client, const std::string& iniPath) {
     const playdev::Remembered remembered{previous ? previous->description : current, current};
     // Without a record of the previous default there is no way back: do not switch.
     if (!playdev::writeFile(iniPath, remembered))
-        return say(1, "could not write " + iniPath + "; default left alone");
+        return say(1, "could not write " + printable(iniPath) + "; default left alone");
     if (!client.setDefaultSink(vdev::kSinkName))
         return say(1, "the audio server refused to change the default playback device");
     return say(
@@ -56,21 +58,26 @@ int setPlay(PulseClient& client, const std::string& iniPath) {
 }
 
 int restorePlay(PulseClient& client, const std::string& iniPath) {
-    const auto remembered = playdev::readFile(iniPath);
-    if (!remembered) return say(1, "no previous playback device remembered in " + iniPath);
+    std::string why;
+    const auto bytes = playdev::readBytes(iniPath, &why);
+    if (!bytes)
+        return say(1, "no previous playback device remembered in " + printable(iniPath) + " (" +
+                          why + ")");
+    const auto remembered = playdev::decode(*bytes);
+    if (!remembered) return say(1, "no previous playback device remembered in " + printable(iniPath));
     if (remembered->sinkName == vdev::kSinkName)
         return say(1, "the remembered device is PARLUNE-01 itself; default left alone");
     if (!findSink(client.sinks(), remembered->sinkName))
-        return say(1, remembered->friendlyName + " (" + remembered->sinkName +
-                          ") no longer exists; default left alone");
+        return say(1, printable(remembered->friendlyName) + " (" +
+                          printable(remembered->sinkName) + ") no longer exists; default left alone");
     if (!client.setDefaultSink(remembered->sinkName))
         return say(1, "the audio server refused to change the default playback device");
-    return say(0, remembered->friendlyName + " is the default playback device again");
+    return say(0, printable(remembered->friendlyName) + " is the default playback device again");
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     const std::string command = argc == 2 ? argv[1] : "";
     if (command != "setplay" && command != "restoreplay") {
         std::fprintf(stderr, "usage: swaplane setplay|restoreplay\n");
@@ -82,4 +89,15 @@ int main(int argc, char** argv) {
     PulseClient client("swaplane");
     if (!client.connected()) return say(3, "the audio server is not reachable");
     return command == "setplay" ? setPlay(client, iniPath) : restorePlay(client, iniPath);
+}
+
+int main(int argc, char** argv) {
+    // No exception ends the switcher with an abort; it says why instead.
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        return say(1, std::string("stopped: ") + e.what());
+    } catch (...) {
+        return say(1, "stopped by an unexpected error");
+    }
 }

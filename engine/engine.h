@@ -22,14 +22,17 @@ namespace parlune::engine {
 void RunFmodFunction();
 
 // `applicationPathREC` converted to 16 kHz mono at `applicationPathREC16khz`.
-void runConvert();
+// False (and logged) when that file could not be written completely; it is
+// written aside and replaces an older one only when it was.
+bool runConvert();
 // `applicationPathREC16khz` through the morph and the effects to the output
 // named by `speakerPlayDevice` (driver 0 when no name matches).
 void runPlay();
 // `applicationPathREC16khz` through the morph and the effects into `fname`.
 // The morph starts from its initial state at every export, so the same file
-// and settings always give the same output.
-void runSave();
+// and settings always give the same output. False (and logged) when `fname`
+// could not be written completely (a full disk): an older file there stays.
+bool runSave();
 
 // Names of the record and playback drivers, index = driver index, read with a
 // temporary system each time. Driver names are UTF-8.

@@ -1,5 +1,7 @@
 // runConvert, runPlay and runSave: the recording turned into 16 kHz mono,
-// heard through the morph and the effects, and exported as a WAV file.
+// heard through the morph and the effects, and exported as a WAV file. The
+// conversion and the export read their source as they render (a stream
+// sound), so their memory does not grow with the recording's length.
 #include "app/core/properties.h"
 #include "engine/effects_chain.h"
 #include "engine/engine.h"
@@ -20,6 +22,12 @@ constexpr int kPlayPassDivisorMs = 36;  // playback lasts about 7/6 of the recor
 // run lets go of the shared morph state at the end of its pass.
 constexpr int kLiveChainReleaseWaitMs = 1000;
 
+void logWriteFailure(const char* routine, const QByteArray& outputPath, al::Result result) {
+    qDebug().noquote() << QString("%1: cannot write \"%2\" (%3)")
+                              .arg(routine, QString::fromUtf8(outputPath),
+                                   al::resultString(result));
+}
+
 // A non-real-time system writing 16 kHz mono into `outputPath`; false (and
 // logged, the system released) when the file cannot be written.
 bool initWavWriter(al::System& system, const QByteArray& outputPath, const char* routine) {
@@ -29,9 +37,7 @@ bool initWavWriter(al::System& system, const QByteArray& outputPath, const char*
     const al::Result result =
         system.init(32, al::kInitNormal, const_cast<char*>(outputPath.constData()));
     if (result != al::Result::Ok) {
-        qDebug().noquote() << QString("%1: cannot write \"%2\" (%3)")
-                                  .arg(routine, QString::fromUtf8(outputPath),
-                                       al::resultString(result));
+        logWriteFailure(routine, outputPath, result);
         system.release();
         return false;
     }
@@ -44,30 +50,50 @@ unsigned lengthMs(const al::Sound& sound) {
     return length;
 }
 
-void releaseChainAndSystem(al::System& system, al::Sound& sound, EffectsChain& chain) {
+// Closes the system, which completes the output file; false when it was not.
+bool releaseChainAndSystem(al::System& system, al::Sound& sound, EffectsChain& chain) {
     sound.release();
     chain.master.removeDSP(chain.morph);
     chain.morph.release();
-    system.close();
+    const al::Result closed = system.close();
     system.release();
+    return closed == al::Result::Ok;
+}
+
+// Renders `blocks` mixer blocks into the WAV writer, stopping at the first
+// block that cannot be written; false (logged) then.
+bool renderBlocks(al::System& system, unsigned blocks, const QByteArray& target,
+                  const char* routine) {
+    for (unsigned i = 0; i < blocks; ++i) {
+        const al::Result result = system.update();
+        if (result != al::Result::Ok) {
+            logWriteFailure(routine, target, result);
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
 
-void runConvert() {
+bool runConvert() {
     const QByteArray source = app::properties().get(app::prop::applicationPathREC).toUtf8();
     const QByteArray target = app::properties().get(app::prop::applicationPathREC16khz).toUtf8();
     al::System system;
-    if (!initWavWriter(system, target, "runConvert")) return;
+    if (!initWavWriter(system, target, "runConvert")) return false;
     al::Sound sound;
-    system.createSound(source.constData(), al::kModeDefault, nullptr, &sound);
+    system.createSound(source.constData(), al::kCreateStream, nullptr, &sound);
     const unsigned blocks = lengthMs(sound) / kMixerBlockMs;
     al::Channel channel;
     system.playSound(sound, al::ChannelGroup(), false, &channel);
-    for (unsigned i = 0; i < blocks; ++i) system.update();
+    bool written = renderBlocks(system, blocks, target, "runConvert");
     sound.release();
-    system.close();
+    if (system.close() != al::Result::Ok && written) {
+        logWriteFailure("runConvert", target, al::Result::FileWrite);
+        written = false;
+    }
     system.release();
+    return written;
 }
 
 void runPlay() {
@@ -113,17 +139,17 @@ void runPlay() {
         engineSleep(kPlayPassMs);
         system.update();
     }
-    releaseChainAndSystem(system, sound, chain);
+    releaseChainAndSystem(system, sound, chain);  // no file: nothing to complete
 }
 
-void runSave() {
+bool runSave() {
     qDebug() << "runSave starts.................";
     const QByteArray target = app::properties().get(app::prop::fname).toUtf8();
     const QByteArray source = app::properties().get(app::prop::applicationPathREC16khz).toUtf8();
     al::System system;
-    if (!initWavWriter(system, target, "runSave")) return;
+    if (!initWavWriter(system, target, "runSave")) return false;
     al::Sound sound;
-    system.createSound(source.constData(), al::kModeDefault, nullptr, &sound);
+    system.createSound(source.constData(), al::kCreateStream, nullptr, &sound);
     const unsigned blocks = lengthMs(sound) / kMixerBlockMs;
 
     EffectsChain chain = buildEffectsChain(system, MorphState::FreshPrivate);
@@ -132,8 +158,12 @@ void runSave() {
 
     al::Channel channel;
     system.playSound(sound, al::ChannelGroup(), false, &channel);
-    for (unsigned i = 0; i < blocks; ++i) system.update();
-    releaseChainAndSystem(system, sound, chain);
+    bool written = renderBlocks(system, blocks, target, "runSave");
+    if (!releaseChainAndSystem(system, sound, chain) && written) {
+        logWriteFailure("runSave", target, al::Result::FileWrite);
+        written = false;
+    }
+    return written;
 }
 
 }  // namespace parlune::engine

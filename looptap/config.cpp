@@ -3,13 +3,17 @@
 #include "app/core/data_files.h"
 #include "app/core/device_screens.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 
+#include "platform/base/files.h"
 #include "platform/wave/wave.h"
 
 namespace parlune::looptap {
 namespace {
+
+// config.ini holds one name; a larger file is not a config.ini.
+constexpr uint64_t kMaxConfigBytes = 64 * 1024;
 
 // ASCII only: UTF-8 bytes of other characters stay as they are.
 std::string asciiLower(std::string text) {
@@ -32,21 +36,14 @@ std::string ReadPlaybackDeviceName() {
         std::filesystem::create_directories(folder, error);
         if (!std::filesystem::is_directory(folder, error)) return {};
     }
-    std::FILE* file = std::fopen(data::configIniPath().c_str(), "rb");
-    if (!file) return {};
-    std::string line;
-    int c;
-    while (line.size() < kMaxLineChars && (c = std::fgetc(file)) != EOF) {
-        line.push_back(static_cast<char>(c));
-        if (c == '\n') break;
-    }
-    std::fclose(file);
+    // A regular file only: a FIFO here would block StartPlaying forever.
+    std::string bytes;
+    if (!base::readRegularFile(data::configIniPath(), kMaxConfigBytes, &bytes, nullptr)) return {};
+    std::string line = bytes.substr(0, std::min(bytes.find('\n'), kMaxLineChars));
     // The name ends at a terminator, as the program's text would.
     line = line.substr(0, line.find('\0'));
-    if (!line.empty() && line.back() == '\n') {
-        line.pop_back();
-        if (!line.empty() && line.back() == '\r') line.pop_back();  // a line end written as CR LF
-    }
+    // A line end written as CR LF, or a lone CR, is no part of the name.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     return wave::capsName(line);
 }
 

@@ -2,7 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+
+#include "platform/base/files.h"
 
 namespace parlune::data {
 namespace {
@@ -48,10 +49,30 @@ bool prepareDataFolder(const std::string& programFolder) {
 }
 
 bool writeConfigIni(const std::string& path, const std::string& deviceName) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(deviceName.data(), static_cast<std::streamsize>(deviceName.size()));
-    return static_cast<bool>(out);
+    return base::writeFileReplacing(path, deviceName);
+}
+
+std::string printable(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    const auto byte = [&](size_t i) {
+        return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned c = byte(i);
+        if (c < 0x20 || c == 0x7F) {
+            shown += '?';
+        } else if (c == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) {
+            shown += '?';  // U+0080..U+009F
+            ++i;
+        } else if (c == 0xEF && byte(i + 1) == 0xBB && byte(i + 2) == 0xBF) {
+            shown += '?';  // U+FEFF
+            i += 2;
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown;
 }
 
 }  // namespace parlune::data

@@ -24,8 +24,14 @@ std::string favoritesPath();   // data folder + "/favorites.dat"
 // False when a step failed; the steps that can be done are done.
 bool prepareDataFolder(const std::string& programFolder);
 
-// Replaces config.ini with the name's bytes, no line end. When the file cannot
-// be opened nothing is written; the result is for callers that care.
+// Replaces config.ini with the name's bytes, no line end (written beside it
+// and renamed over it). When it cannot be written the old file stays; the
+// result is for callers that care.
 bool writeConfigIni(const std::string& path, const std::string& deviceName);
+
+// Text read from a file or given by the user, made safe to print on a
+// terminal: control characters (C0, DEL, C1) and byte-order marks each become
+// '?'; other UTF-8 bytes stay as they are.
+std::string printable(const std::string& text);
 
 }  // namespace parlune::data

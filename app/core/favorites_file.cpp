@@ -1,8 +1,9 @@
 #include "app/core/favorites_file.h"
 
-#include <cstdio>
+#include <cstdint>
 #include <cstring>
-#include <fstream>
+
+#include "platform/base/files.h"
 
 namespace parlune::favorites {
 namespace {
@@ -44,42 +45,37 @@ void setName(Record& record, const std::string& utf8) {
 }
 
 bool readFile(const std::string& path, Table& table) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Regular files only (a FIFO or a folder in its place is not the table),
+    // of which the first 640 bytes count.
+    std::string bytes;
+    const int fd = base::openRegularFile(path, UINT64_MAX, nullptr);
+    if (fd < 0) {
         table = defaultTable();
         writeFile(path, table);
         return false;
     }
-    Table read = defaultTable();
-    in.read(reinterpret_cast<char*>(read.data()), static_cast<std::streamsize>(kFileBytes));
+    bytes.resize(kFileBytes);
+    size_t got = 0;
+    while (got < kFileBytes) {
+        const ssize_t n = ::read(fd, &bytes[got], kFileBytes - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
     // A short file covers only its first records; a record cut in the middle
     // keeps its defaults rather than half of them.
-    const size_t whole = static_cast<size_t>(in.gcount()) / sizeof(Record);
+    const size_t whole = got / sizeof(Record);
     table = defaultTable();
-    std::memcpy(table.data(), read.data(), whole * sizeof(Record));
+    std::memcpy(table.data(), bytes.data(), whole * sizeof(Record));
     return true;
 }
 
 bool writeFile(const std::string& path, const Table& table) {
     // Written beside the old file and renamed over it, so a failed write
     // never leaves half a table behind.
-    const std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(reinterpret_cast<const char*>(table.data()),
-                  static_cast<std::streamsize>(kFileBytes));
-        if (!out.flush()) {
-            out.close();
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    return base::writeFileReplacing(
+        path, std::string(reinterpret_cast<const char*>(table.data()), kFileBytes));
 }
 
 }  // namespace parlune::favorites

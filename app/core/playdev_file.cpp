@@ -1,20 +1,18 @@
 #include "app/core/playdev_file.h"
 
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "app/core/data_files.h"
+#include "platform/base/files.h"
 
 namespace parlune::playdev {
 namespace {
 
 constexpr char kSinkPrefix[] = "sink=";
 constexpr uint32_t kReplacement = 0xFFFD;
+// Two device names; anything larger is not a PlayDev.ini.
+constexpr uint64_t kMaxFileBytes = 64 * 1024;
 
 void appendUnit(std::string& out, uint16_t unit) {
     out += static_cast<char>(unit & 0xFF);
@@ -134,12 +132,11 @@ std::optional<Remembered> decode(const std::string& bytes) {
 }
 
 std::optional<std::string> readBytes(const std::string& path, std::string* errorText) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (errorText) *errorText = std::strerror(errno);
-        return std::nullopt;
-    }
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A regular file of a few lines only: a folder, a FIFO (which would block
+    // the switcher) or a device (/dev/zero never ends) is refused.
+    std::string bytes;
+    if (!base::readRegularFile(path, kMaxFileBytes, &bytes, errorText)) return std::nullopt;
+    return bytes;
 }
 
 std::optional<Remembered> readFile(const std::string& path) {
@@ -150,15 +147,7 @@ std::optional<Remembered> readFile(const std::string& path) {
 
 bool writeFile(const std::string& path, const Remembered& device) {
     // Written aside and renamed, so a reader never sees half a file.
-    const std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        const std::string bytes = encode(device);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        if (!out.flush()) return false;
-    }
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
+    return base::writeFileReplacing(path, encode(device));
 }
 
 bool isParluneinPlayDeviceINI(const std::string& path, std::string* errorText) {

@@ -29,8 +29,9 @@ std::string encode(const Remembered& device);
 // nullopt when no "sink=" line is there.
 std::optional<Remembered> decode(const std::string& bytes);
 
-// The file's bytes; nullopt when it cannot be opened, with the system's reason
-// in errorText (if given).
+// The file's bytes; nullopt when it cannot be opened or is not a regular file
+// of at most 64 KiB (a folder, a FIFO, a device), with the reason in errorText
+// (if given).
 std::optional<std::string> readBytes(const std::string& path, std::string* errorText = nullptr);
 
 std::optional<Remembered> readFile(const std::string& path);

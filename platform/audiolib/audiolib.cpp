@@ -10,6 +10,8 @@
 
 #include "platform/audiolib/inprocess.h"
 #include "platform/audiolib/internal.h"
+#include "platform/base/files.h"
+#include "platform/base/pcm16.h"
 
 namespace parlune::audiolib {
 
@@ -57,6 +59,13 @@ const char* resultString(Result result) {
 }
 
 namespace {
+
+// A file sound is decoded into memory whole; beyond this it is refused.
+constexpr uint64_t kMaxSoundFileBytes = uint64_t(2) << 30;
+// A stream sound is read as it plays: the WAV format's own limit.
+constexpr uint64_t kMaxStreamFileBytes = uint64_t(4) << 30;
+// A stream sound's decode buffer, in frames.
+constexpr size_t kStreamBufferFrames = 1024;
 std::mutex logMutex;
 LogCallback logCallback = nullptr;
 void* logContext = nullptr;
@@ -434,7 +443,7 @@ Result System::close() {
     if (!live(object_)) return Result::InvalidHandle;
     SystemObject& s = *object_;
     if (!s.initialized) return Result::NotInitialized;
-    if (s.output) s.output->stop();
+    const Result finished = s.output ? s.output->finish() : Result::Ok;
     s.output.reset();
     for (auto& entry : s.recorders) entry.second.recorder->stop();
     s.recorders.clear();
@@ -443,7 +452,7 @@ Result System::close() {
     s.failures.report();
     s.mixer.reset();
     s.initialized = false;
-    return Result::Ok;
+    return finished;
 }
 
 Result System::update() {
@@ -486,17 +495,34 @@ Result System::createSound(const char* nameOrData, Mode mode, const CreateSoundI
     } else {
         if (!nameOrData) return Result::InvalidParam;
         SF_INFO sfInfo{};
-        SNDFILE* file = sf_open(nameOrData, SFM_READ, &sfInfo);
+        // Only a regular file: a FIFO would block here, a device never end.
+        std::string why;
+        const int fd = base::openRegularFile(
+            nameOrData, (mode & kCreateStream) ? kMaxStreamFileBytes : kMaxSoundFileBytes, &why);
+        if (fd < 0)
+            return fail(errno == ENOENT ? Result::FileNotFound : Result::FileBad,
+                        std::string("cannot open ") + nameOrData + ": " + why);
+        SNDFILE* file = sf_open_fd(fd, SFM_READ, &sfInfo, SF_TRUE);
         if (!file) {
-            FILE* probe = std::fopen(nameOrData, "rb");
-            if (!probe) return fail(Result::FileNotFound, std::string("cannot open ") + nameOrData);
-            std::fclose(probe);
+            ::close(fd);
             return fail(Result::FileBad, std::string("not a readable audio file: ") + nameOrData);
         }
         object->channels = sfInfo.channels;
         object->rate = sfInfo.samplerate;
         object->format = formatOfSubtype(sfInfo.format);
         object->bytesPerSample = bytesOfSubtype(sfInfo.format);
+        if (mode & kCreateStream) {
+            if (sfInfo.channels < 1 || sfInfo.channels > 32 || sfInfo.samplerate <= 0) {
+                sf_close(file);
+                return fail(Result::FileBad, std::string("no audio in ") + nameOrData);
+            }
+            object->stream = file;
+            object->streamBuffer.assign(kStreamBufferFrames * sfInfo.channels, 0.0f);
+            object->frames = sfInfo.frames > 0 ? static_cast<uint64_t>(sfInfo.frames) : 0;
+            s.sounds.push_back(object);
+            sound->object_ = std::move(object);
+            return Result::Ok;
+        }
         try {
             object->fileData.resize(static_cast<size_t>(sfInfo.frames) * sfInfo.channels);
         } catch (const std::bad_alloc&) {
@@ -507,6 +533,7 @@ Result System::createSound(const char* nameOrData, Mode mode, const CreateSoundI
         sf_close(file);
         object->frames = got > 0 ? static_cast<uint64_t>(got) : 0;
         object->fileData.resize(object->frames * object->channels);
+        base::silenceNonFinite(object->fileData.data(), object->fileData.size());
     }
     s.sounds.push_back(object);
     sound->object_ = std::move(object);

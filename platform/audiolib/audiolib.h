@@ -86,6 +86,10 @@ constexpr Mode kModeDefault = 0x0;  // loop off, sound from a file
 constexpr Mode kLoopOff = 0x1;
 constexpr Mode kLoopNormal = 0x2;
 constexpr Mode kOpenUser = 0x400;  // a silent PCM sound described by CreateSoundInfo
+// A file sound read from its file while it plays instead of loaded whole, so
+// memory does not grow with its length. The file is read on the thread that
+// mixes: for non-real-time outputs (the WAV writer) only.
+constexpr Mode kCreateStream = 0x80;
 
 enum class TimeUnit : unsigned { Ms = 1, Pcm = 2, PcmBytes = 4 };
 
@@ -304,7 +308,9 @@ public:
     // char*, UTF-8) for the WAV writer; ignored otherwise. Server, for the
     // audio server's output (the driver list, then the playback stream).
     Result init(int maxChannels, InitFlags flags, void* extraDriverData);
-    // Stops the mixer, recordings and channels; completes the WAV file.
+    // Stops the mixer, recordings and channels; completes the WAV file, which
+    // is written beside its path and replaces it only now, when every block
+    // was written (else FileWrite, and the old file stays).
     // Sounds, units and the master group stay valid; init may be called again.
     // Joins the mixer thread (its block in hand and that block's write, up to
     // a block's length) and every capture thread; mixer lock.

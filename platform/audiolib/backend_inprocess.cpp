@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "platform/audiolib/internal.h"
+#include "platform/base/pcm16.h"
 
 namespace parlune::audiolib {
 
@@ -359,6 +360,7 @@ bool loadMaterial(const std::string& path, int rate, int channels, std::vector<f
     sf_count_t frames = sf_readf_float(file, data.data(), info.frames);
     sf_close(file);
     if (frames <= 0) return false;
+    base::silenceNonFinite(data.data(), static_cast<size_t>(frames) * info.channels);
     std::vector<float> mapped(static_cast<size_t>(frames) * channels);
     for (sf_count_t f = 0; f < frames; ++f)
         for (int c = 0; c < channels; ++c)

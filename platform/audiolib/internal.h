@@ -6,6 +6,8 @@
 // which control calls take only for short edits.
 #pragma once
 
+#include <sndfile.h>
+
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -54,6 +56,7 @@ private:
 struct SystemObject;
 
 struct SoundObject {
+    ~SoundObject();
     std::atomic<bool> alive{true};
     SystemObject* system = nullptr;
     Mode mode = kModeDefault;
@@ -65,6 +68,12 @@ struct SoundObject {
     std::vector<float> fileData;                       // file sounds, interleaved
     std::unique_ptr<std::atomic<int16_t>[]> ringData;  // user sounds, interleaved
     std::atomic<int> recordings{0};                    // capture streams writing here
+    // Stream sounds (kCreateStream): the open file, decoded a piece at a time
+    // on the thread that mixes, into a buffer made at creation. Mutable: the
+    // reads are the mixer's, through the const readMono.
+    mutable SNDFILE* stream = nullptr;
+    mutable std::vector<float> streamBuffer;
+    mutable uint64_t streamCursor = 0;  // the file's read position, in frames
 
     bool loops() const { return (mode & kLoopNormal) != 0; }
     // Mono (channel average) of frames [frame, frame + count), no wrap.
@@ -161,6 +170,11 @@ public:
     virtual Result update() = 0;
     // Control thread: stops rendering; completes files.
     virtual void stop() = 0;
+    // Control thread: stop(), and whether the output's file was completed.
+    virtual Result finish() {
+        stop();
+        return Result::Ok;
+    }
     // Any thread: times the device ran out of mixed audio.
     virtual uint64_t underruns() const { return 0; }
 };

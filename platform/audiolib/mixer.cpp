@@ -1,4 +1,5 @@
 #include <samplerate.h>
+#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,8 +19,39 @@ using base::fromPcm16;
 using base::toPcm16;
 }  // namespace
 
+SoundObject::~SoundObject() {
+    if (stream) sf_close(stream);
+}
+
 void SoundObject::readMono(uint64_t frame, size_t count, float* out) const {
     const float scale = 1.0f / static_cast<float>(channels);
+    if (stream) {
+        // Pieces of the buffer's length; what the file no longer holds (cut
+        // short since it was opened) is silence.
+        const size_t chunk = streamBuffer.size() / channels;
+        while (count > 0) {
+            const size_t piece = std::min(count, chunk);
+            if (streamCursor != frame) {
+                sf_seek(stream, static_cast<sf_count_t>(frame), SEEK_SET);
+                streamCursor = frame;
+            }
+            sf_count_t got = sf_readf_float(stream, streamBuffer.data(), piece);
+            if (got < 0) got = 0;
+            const size_t samples = static_cast<size_t>(got) * channels;
+            std::fill(streamBuffer.begin() + samples, streamBuffer.begin() + piece * channels, 0.0f);
+            base::silenceNonFinite(streamBuffer.data(), samples);
+            streamCursor += static_cast<uint64_t>(got);
+            for (size_t i = 0; i < piece; ++i) {
+                float sum = 0;
+                for (int c = 0; c < channels; ++c) sum += streamBuffer[i * channels + c];
+                out[i] = channels == 1 ? sum : sum * scale;
+            }
+            out += piece;
+            frame += piece;
+            count -= piece;
+        }
+        return;
+    }
     if (ringData) {
         const std::atomic<int16_t>* base = ringData.get() + frame * channels;
         for (size_t i = 0; i < count; ++i) {
@@ -42,7 +74,9 @@ void SoundObject::writeFrames(uint64_t frame, size_t count, const float* interle
     if (!ringData) return;
     std::atomic<int16_t>* base = ringData.get() + frame * channels;
     for (size_t i = 0; i < count * channels; ++i)
-        base[i].store(toPcm16(interleaved[i]), std::memory_order_relaxed);
+        // Captured infinities become silence like NaN, not a full-scale click.
+        base[i].store(toPcm16(std::isfinite(interleaved[i]) ? interleaved[i] : 0.0f),
+                      std::memory_order_relaxed);
 }
 
 ChannelSlot::~ChannelSlot() {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace parlune::base {
@@ -26,5 +27,13 @@ inline int16_t toPcm16(float sample) {
 }
 
 inline float fromPcm16(int16_t sample) { return static_cast<float>(sample) * (1.0f / 32768.0f); }
+
+// Sets every NaN and infinity of a block to 0. Audio entering the program
+// (decoded files, capture) goes through it before any resampler or filter,
+// which would otherwise spread one bad sample into a full-scale click.
+inline void silenceNonFinite(float* samples, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (!std::isfinite(samples[i])) samples[i] = 0.0f;
+}
 
 }  // namespace parlune::base

@@ -118,7 +118,8 @@ Header* popHead(DeviceBase& d) {
 
 void toSamples(const float* in, size_t count, char* out) {
     for (size_t i = 0; i < count; ++i) {
-        const int16_t v = base::toPcm16(in[i]);
+        // Captured audio: an infinity is silence like NaN, not a full-scale click.
+        const int16_t v = base::toPcm16(std::isfinite(in[i]) ? in[i] : 0.0f);
         std::memcpy(out + 2 * i, &v, 2);
     }
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "app/core/data_files.h"
@@ -107,4 +109,50 @@ TEST_F(Swaplane, RefusesWithoutVirtualDeviceOrRecord) {
 
     EXPECT_EQ(runProgram({binPath("swaplane")}).exitCode, 2);
     EXPECT_EQ(runProgram({binPath("swaplane"), "SETPLAY"}).exitCode, 2);
+}
+
+// An unreadable PlayDev.ini ends the switcher with exit code 1 and a reason,
+// at once: a folder used to abort it (exit 134), a FIFO to hang it forever.
+TEST_F(Swaplane, AnUnreadableRecordIsRefusedWithAReason) {
+    PARLUNE_NEED_PULSE();
+    const struct {
+        const char* what;
+        void (*make)(const std::string& path);
+    } kinds[] = {
+        {"a folder", [](const std::string& path) { fs::create_directory(path); }},
+        {"a FIFO", [](const std::string& path) { mkfifo(path.c_str(), 0600); }},
+        {"a link to /dev/zero",
+         [](const std::string& path) { fs::create_symlink("/dev/zero", path); }},
+    };
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.what);
+        fs::remove_all(iniPath());
+        kind.make(iniPath());
+        const auto restore = swaplane("restoreplay");
+        EXPECT_EQ(restore.exitCode, 1) << restore.output;
+        EXPECT_FALSE(restore.timedOut);
+        EXPECT_NE(restore.output.find("PlayDev.ini"), std::string::npos) << restore.output;
+        EXPECT_EQ(client.defaultSinkName(), "speaker");
+        // setplay with PARLUNE-01 already the default reads the record too.
+        ASSERT_TRUE(client.setDefaultSink("parlune_01"));
+        const auto set = swaplane("setplay");
+        EXPECT_GE(set.exitCode, 0) << set.output;
+        EXPECT_LE(set.exitCode, 1) << set.output;
+        EXPECT_FALSE(set.timedOut);
+        ASSERT_TRUE(client.setDefaultSink("speaker"));
+    }
+}
+
+// Text from PlayDev.ini reaches the terminal without its control characters.
+TEST_F(Swaplane, RecordedNamesArePrintedWithoutControlCharacters) {
+    PARLUNE_NEED_PULSE();
+    ASSERT_TRUE(parlune::playdev::writeFile(
+        iniPath(), {"\xEF\xBB\xBFGone\x1B[2J", std::string("swaplane_\x07gone\0x", 16)}));
+    const auto restore = swaplane("restoreplay");
+    EXPECT_EQ(restore.exitCode, 1) << restore.output;
+    EXPECT_NE(restore.output.find("?Gone?[2J (swaplane_?gone?x) no longer exists"),
+              std::string::npos)
+        << restore.output;
+    EXPECT_EQ(restore.output.find('\x1B'), std::string::npos);
+    EXPECT_EQ(restore.output.find('\x07'), std::string::npos);
 }

@@ -6,6 +6,8 @@
 //
 // The counter replaces malloc and its relatives in this executable only, so
 // calls from the libraries (operator new, libsamplerate) are seen as well.
+// Under AddressSanitizer, whose allocator must stay the only one, it listens
+// to that allocator's malloc and free hooks instead, which see the same calls.
 #include <execinfo.h>
 #include <gtest/gtest.h>
 
@@ -21,6 +23,19 @@
 #include "platform/audiolib/inprocess.h"
 #include "voice/morph_unit.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define PARLUNE_SANITIZER_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PARLUNE_SANITIZER_ALLOCATOR 1
+#endif
+#endif
+
+#ifdef PARLUNE_SANITIZER_ALLOCATOR
+// The sanitizer runtime's hook call (declared here: GCC ships no header for it).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(
+    void (*mallocHook)(const volatile void*, size_t), void (*freeHook)(const volatile void*));
+#else
 extern "C" {
 void* __libc_malloc(size_t);
 void* __libc_calloc(size_t, size_t);
@@ -28,6 +43,7 @@ void* __libc_realloc(void*, size_t);
 void* __libc_memalign(size_t, size_t);
 void __libc_free(void*);
 }
+#endif
 
 namespace {
 std::atomic<long> heapCalls{0};
@@ -48,6 +64,17 @@ void noteHeapCall() {
 }
 }  // namespace
 
+#ifdef PARLUNE_SANITIZER_ALLOCATOR
+namespace {
+// Installed before main, so the watch is on from the test's first block.
+void onMalloc(const volatile void*, size_t) { noteHeapCall(); }
+void onFree(const volatile void* pointer) {
+    if (pointer) noteHeapCall();
+}
+[[maybe_unused]] const int hooksInstalled =
+    __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
+}  // namespace
+#else
 extern "C" {
 void* malloc(size_t size) {
     noteHeapCall();
@@ -77,6 +104,7 @@ void free(void* pointer) {
     __libc_free(pointer);
 }
 }
+#endif
 
 namespace al = parlune::audiolib;
 namespace ip = parlune::audiolib::inprocess;

@@ -8,9 +8,15 @@
 #include <QDir>
 #include "voice/morph_unit.h"
 
+#include <signal.h>
+#include <sndfile.h>
+#include <sys/resource.h>
+
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <limits>
 
 namespace parlune::engine::testing {
 namespace {
@@ -217,6 +223,64 @@ TEST_F(RecordingRunsTest, ExportIntoAnUnwritablePlaceIsLoggedNotFatal) {
     EXPECT_FALSE(QFile::exists(path("plain/export.wav")));
     EXPECT_EQ(countLog("runSave: cannot write"), 1);
     EXPECT_EQ(countLog("runSave starts................."), 1);
+}
+
+// A full disk (a file size limit here; its signal ignored, so writes fail
+// with EFBIG): the export and the conversion say they failed, an older file
+// stays as it was and no partial file is left beside it.
+TEST_F(RecordingRunsTest, AFailedWriteIsReportedAndKeepsTheOldFile) {
+    writeRecording16k(2000);
+    ASSERT_TRUE(test::writeWav(stdPath("recorded.wav"), test::sine(44100, 300.0, 44100, 0.4),
+                               44100));
+    const std::string old = "an older file";
+    ASSERT_TRUE(test::writeFileBytes(stdPath("export.wav"), old));
+    const std::string converted = test::readFileBytes(stdPath("recorded16khz.wav"));
+
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = limit;
+    small.rlim_cur = 16 * 1024;  // half a second at 16 kHz
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    store().set(app::prop::fname, path("export.wav"));
+    const bool saved = runSave();
+    const bool convertedAgain = runConvert();
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(convertedAgain);
+    EXPECT_EQ(test::readFileBytes(stdPath("export.wav")), old);
+    EXPECT_EQ(test::readFileBytes(stdPath("recorded16khz.wav")), converted);
+    EXPECT_EQ(countLog("runSave: cannot write"), 1);
+    EXPECT_EQ(countLog("runConvert: cannot write"), 1);
+    EXPECT_EQ(QDir(folder_.path()).entryList(QDir::Files).size(), 3);
+    // With room again, the same export succeeds.
+    EXPECT_TRUE(runSave());
+    EXPECT_EQ(test::readWav(stdPath("export.wav")).samples.size(), 31u * 1024);
+}
+
+// A NaN or an infinity in a float recording is silence, also through the
+// conversion's resampler (which would spread it into a full-scale click).
+TEST_F(RecordingRunsTest, NonFiniteSamplesOfAFileBecomeSilence) {
+    std::vector<float> samples = test::sine(44100, 300.0, 44100, 0.1);
+    samples[10000] = std::numeric_limits<float>::quiet_NaN();
+    samples[20000] = std::numeric_limits<float>::infinity();
+    samples[30000] = -std::numeric_limits<float>::infinity();
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(stdPath("recorded.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_TRUE(file);
+    ASSERT_EQ(sf_writef_float(file, samples.data(), 44100), 44100);
+    sf_close(file);
+    ASSERT_TRUE(runConvert());
+    const test::Wav converted = test::readWav(stdPath("recorded16khz.wav"));
+    ASSERT_EQ(converted.samples.size(), 15u * 1024);
+    float peak = 0;
+    for (float v : converted.samples) peak = std::max(peak, std::fabs(v));
+    EXPECT_LT(peak, 0.2f);
 }
 
 TEST_F(RecordingRunsTest, MissingSourceRendersNothing) {

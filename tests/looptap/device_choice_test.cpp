@@ -3,7 +3,10 @@
 // capability records do, and asks for the playback or the capture choice.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -55,6 +58,8 @@ const std::vector<Row> kRows = {
      {"Speaker", "Headphones"},
      1},
     {"a line end written as CR LF", Side::Playback, "Headphones\r\n", {"Speaker", "Headphones"}, 1},
+    // A kept CR would look for "Headphones\r" and fall back to Speaker.
+    {"a lone CR at the end", Side::Playback, "Headphones\r", {"Speaker", "Headphones"}, 1},
     {"only the first line counts",
      Side::Playback,
      "Headphones\nSpeaker",
@@ -188,4 +193,25 @@ TEST_F(DeviceChoice, TheDataFolderIsMadeWhenMissingAndFoundUnderHomeWithoutXdg) 
     unsetenv("HOME");
     EXPECT_EQ(parlune::data::dataFolder(), "");
     if (home) setenv("HOME", oldHome.c_str(), 1);
+}
+
+// What stands at config.ini's place and is no file gives no name, at once: a
+// FIFO used to block StartPlaying until someone wrote into it.
+TEST_F(DeviceChoice, AConfigIniThatIsNoRegularFileGivesNoName) {
+    const fs::path config = fs::path(dataHome_) / "Parlune" / "config.ini";
+    const struct {
+        const char* what;
+        std::function<void()> make;
+    } kinds[] = {
+        {"a FIFO", [&] { ASSERT_EQ(mkfifo(config.c_str(), 0600), 0); }},
+        {"a folder", [&] { fs::create_directory(config); }},
+        {"a link to /dev/zero", [&] { fs::create_symlink("/dev/zero", config); }},
+    };
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.what);
+        fs::create_directories(config.parent_path());
+        fs::remove_all(config);
+        kind.make();
+        EXPECT_EQ(lt::ReadPlaybackDeviceName(), "");
+    }
 }

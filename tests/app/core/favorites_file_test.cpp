@@ -1,6 +1,7 @@
 #include "app/core/favorites_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -68,6 +69,26 @@ TEST(FavoritesFile, SavedSlotsComeBackAndShortFilesKeepDefaults) {
     EXPECT_EQ(back[3].cartoon, 0);
 
     EXPECT_FALSE(writeFile(dir.file("no/such/folder/favorites.dat"), table));
+}
+
+// What stands at favorites.dat's place and is no regular file gives the
+// defaults at once (a FIFO used to block the window's start-up); a folder
+// there is left as it is.
+TEST(FavoritesFile, WhatIsNoRegularFileGivesTheDefaultsAtOnce) {
+    test::TempDir dir;
+    const std::string path = dir.file("favorites.dat");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    Table table{};
+    EXPECT_FALSE(readFile(path, table));
+    EXPECT_EQ(nameOf(table[0]), "-");
+
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    ASSERT_TRUE(test::writeFileBytes(path + "/inside", "kept"));
+    EXPECT_FALSE(readFile(path, table));
+    EXPECT_EQ(nameOf(table[7]), "-");
+    EXPECT_EQ(test::readFileBytes(path + "/inside"), "kept");
+    EXPECT_FALSE(writeFile(path, table));
 }
 
 TEST(FavoritesFile, NamesStayWithinTheFieldOnCharacterBoundaries) {

@@ -2,8 +2,11 @@
 // pass-through library: PlayDev.ini, config.ini and the folders they live in.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 
@@ -73,6 +76,50 @@ TEST(PlayDevIni, MissingFileIsFalseWithTheSystemsReason) {
     EXPECT_FALSE(error.empty());
 }
 
+// What stands at PlayDev.ini's place and is no small regular file is refused
+// at once with a reason: a folder used to end the switcher with an uncaught
+// exception, a FIFO to hang it, /dev/zero to exhaust memory.
+TEST(PlayDevIni, WhatIsNoSmallRegularFileIsRefusedWithAReason) {
+    TempDir dir;
+    const std::string path = dir.file("PlayDev.ini");
+    const struct {
+        const char* what;
+        std::function<void()> make;
+    } kinds[] = {
+        {"a folder", [&] { fs::create_directory(path); }},
+        {"a FIFO", [&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }},
+        {"a link to /dev/zero", [&] { fs::create_symlink("/dev/zero", path); }},
+        {"a file of a megabyte",
+         [&] { writeBytes(path, playdev::utf8ToUtf16le(std::string(1 << 19, 'P') + "arlune")); }},
+    };
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.what);
+        fs::remove_all(path);
+        kind.make();
+        std::string error;
+        EXPECT_FALSE(playdev::readBytes(path, &error).has_value());
+        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(playdev::readFile(path).has_value());
+        error.clear();
+        EXPECT_FALSE(playdev::isParluneinPlayDeviceINI(path, &error));
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(PrintableText, ControlCharactersAndByteOrderMarksAreShownAsQuestionMarks) {
+    const struct {
+        std::string in, shown;
+    } cases[] = {
+        {"Speaker", "Speaker"},
+        {"Haut-parleur \xC3\xA9", "Haut-parleur \xC3\xA9"},  // UTF-8 stays
+        {"\xEF\xBB\xBFSpeaker", "?Speaker"},                 // a byte-order mark
+        {std::string("a\0b", 3), "a?b"},
+        {"\x1B[2Jcleared\r\n\x7F", "?[2Jcleared???"},  // escape sequences never reach the terminal
+        {"x\xC2\x9By", "x?y"},                            // a C1 control (CSI)
+    };
+    for (const auto& c : cases) EXPECT_EQ(data::printable(c.in), c.shown) << c.in;
+}
+
 TEST(PlayDevIni, SwitcherRecordRoundTripsWithoutByteOrderMark) {
     const playdev::Remembered device{"Haut-parleur \xC3\xA9 \xF0\x9F\x8E\xA7",
                                      "alsa_output.pci-0000_00_1f.3"};
@@ -109,6 +156,11 @@ TEST(ConfigIni, HoldsExactlyTheNamesBytes) {
 
     EXPECT_FALSE(data::writeConfigIni(dir.file("missing/config.ini"), "Speakers"));
     EXPECT_FALSE(fs::exists(dir.file("missing")));
+    // A write that cannot be completed leaves the old name.
+    fs::create_directory(dir.file("folder.ini"));
+    EXPECT_FALSE(data::writeConfigIni(dir.file("folder.ini"), "Speakers"));
+    EXPECT_TRUE(fs::is_directory(dir.file("folder.ini")));
+    EXPECT_EQ(readBytes(path), utf8Name);
 }
 
 TEST(DataFolders, FollowTheXdgVariablesWithHomeFallbacks) {

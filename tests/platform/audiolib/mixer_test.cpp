@@ -3,8 +3,11 @@
 // sample-exact rendering at the mixer rate, and resampling of
 // other rates and channel counts to the right pitch.
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -275,6 +278,46 @@ TEST(Mixer, OtherRatesAndChannelCountsKeepTheirPitch) {
         double expectedFrames = 10 * 1024 * (c.rate * c.nudge / 16000.0);
         EXPECT_NEAR(position, expectedFrames, 2) << c.rate << " Hz position";
         EXPECT_EQ(positionMs, static_cast<unsigned>(uint64_t(position) * 1000 / c.rate));
+    }
+}
+
+// A file sound read as it plays (kCreateStream) mixes exactly as one loaded
+// whole, also where the channel is moved back; a NaN or an infinity in the
+// file is silence either way, before the resampler could spread it.
+TEST(Mixer, StreamSoundsMixAsLoadedOnesWithNonFiniteSamplesSilenced) {
+    ScratchDir dir;
+    for (const int channels : {1, 2}) {
+        for (const int rate : {16000, 44100}) {
+            SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(channels) + " channels");
+            std::vector<float> interleaved;
+            for (float x : parlune::test::sine(rate * 3, 300.0, rate, 0.1))
+                for (int ch = 0; ch < channels; ++ch) interleaved.push_back(x);
+            interleaved[interleaved.size() / 4] = std::numeric_limits<float>::quiet_NaN();
+            interleaved[interleaved.size() / 3] = std::numeric_limits<float>::infinity();
+            SF_INFO info{};
+            info.samplerate = rate;
+            info.channels = channels;
+            info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+            SNDFILE* file = sf_open(dir.file("tone.wav").c_str(), SFM_WRITE, &info);
+            ASSERT_TRUE(file);
+            const auto frames = static_cast<sf_count_t>(interleaved.size() / channels);
+            ASSERT_EQ(sf_writef_float(file, interleaved.data(), frames), frames);
+            sf_close(file);
+
+            const auto rewind = [](al::System& system, al::Channel& channel) {
+                for (int i = 0; i < 20; ++i) system.update();
+                channel.setPosition(1000, al::TimeUnit::Ms);
+            };
+            const std::vector<float> loaded =
+                renderFile(dir, dir.file("tone.wav"), 40, rewind, al::kModeDefault);
+            const std::vector<float> streamed =
+                renderFile(dir, dir.file("tone.wav"), 40, rewind, al::kCreateStream);
+            ASSERT_EQ(loaded.size(), 60u * 1024);
+            EXPECT_EQ(streamed, loaded);
+            float peak = 0;
+            for (float v : streamed) peak = std::max(peak, std::fabs(v));
+            EXPECT_LT(peak, 0.15f);
+        }
     }
 }
 

@@ -98,11 +98,19 @@ TEST(PulseClient, LoadsAndUnloadsModule) {
         "sink_name=pulse_test_load sink_properties=device.description=LoadTest";
     const int64_t index = client.loadModule("module-null-sink", argument);
     ASSERT_GE(index, 0);
+    // A failed assertion below still unloads the module, so no later test sees its sink.
+    struct Unload {
+        pp::PulseClient& client;
+        uint32_t index;
+        ~Unload() { client.unloadModule(index); }
+    } unload{client, static_cast<uint32_t>(index)};
     const auto modules = client.modules();
     EXPECT_TRUE(std::any_of(modules.begin(), modules.end(), [&](const pp::ModuleInfo& m) {
         return m.index == index && m.name == "module-null-sink" && m.argument == argument;
     }));
-    const auto* sink = findDevice(client.sinks(), "pulse_test_load");
+    // The list is kept: findDevice points into it.
+    const auto sinks = client.sinks();
+    const auto* sink = findDevice(sinks, "pulse_test_load");
     ASSERT_TRUE(sink);
     EXPECT_EQ(sink->ownerModule, static_cast<uint32_t>(index));
     EXPECT_EQ(sink->description, "LoadTest");
