@@ -35,8 +35,9 @@ TEST(ProgramFiles, TheSwitcherIsFoundBesideTheProgramOrInTheInstalledTree) {
         for (const char* entry : c.entries) {
             const QString path = prefix + "/" + entry;
             ASSERT_TRUE(QDir().mkpath(path.endsWith('/') ? path : path.section('/', 0, -2)));
-            if (!path.endsWith('/'))
+            if (!path.endsWith('/')) {
                 ASSERT_TRUE(test::writeFileBytes(path.toStdString(), "#!/bin/sh\n"));
+            }
         }
         EXPECT_EQ(switcherFolder(prefix + "/bin"), prefix + "/" + c.expected);
     }
