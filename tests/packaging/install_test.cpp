@@ -105,4 +105,41 @@ TEST_F(InstalledTree, TheInstalledProgramLoadsAndRefusesASecondCopy) {
     EXPECT_EQ(r.exitCode, 0) << r.output;
 }
 
+// The Debian package (`cpack -G DEB`, made into a folder of the test's own):
+// the installed tree under /usr with the program's run path, and
+// dependencies computed from the libraries the programs link.
+TEST(DebianPackage, HoldsTheTreeUnderUsrAndNamesTheLibrariesPackages) {
+    for (const char* tool : {"dpkg-deb", "dpkg-shlibdeps"})
+        if (!parlune::test::onPath(tool)) GTEST_SKIP() << tool << " is missing (package dpkg-dev)";
+    parlune::test::TempDir dir;
+    const ProgramResult made = runProgram({PARLUNE_CPACK, "--config",
+                                           std::string(PARLUNE_BUILD_TREE) + "/CPackConfig.cmake",
+                                           "-G", "DEB", "-B", dir.path()});
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    std::string deb;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        if (entry.path().extension() == ".deb") deb = entry.path().string();
+    ASSERT_EQ(fs::path(deb).filename().string().rfind("parlune_", 0), 0u) << made.output;
+
+    const ProgramResult fields = runProgram({"dpkg-deb", "-f", deb, "Package", "Depends"});
+    ASSERT_EQ(fields.exitCode, 0) << fields.output;
+    EXPECT_NE(fields.output.find("Package: parlune\n"), std::string::npos) << fields.output;
+    for (const char* library : {"libqt5widgets5", "libqt5network5", "libqcustomplot2.1",
+                                "libpulse0", "libsndfile1", "libsamplerate0"})
+        EXPECT_NE(fields.output.find(library), std::string::npos) << library << "\n"
+                                                                  << fields.output;
+
+    const std::string root = dir.file("root");
+    const ProgramResult unpacked = runProgram({"dpkg-deb", "-x", deb, root});
+    ASSERT_EQ(unpacked.exitCode, 0) << unpacked.output;
+    for (const char* file : {"usr/bin/parlune", "usr/bin/parlune-render", "usr/bin/parlune-vdev",
+                             "usr/lib/parlune/liblooptap.so", "usr/lib/parlune/libcapwell.so",
+                             "usr/libexec/parlune/swaplane",
+                             "usr/share/applications/io.github.parlune.Parlune.desktop",
+                             "usr/share/metainfo/io.github.parlune.Parlune.metainfo.xml",
+                             "usr/share/icons/hicolor/48x48/apps/io.github.parlune.Parlune.png"})
+        EXPECT_TRUE(fs::is_regular_file(root + "/" + file)) << file;
+    EXPECT_EQ(parlune::test::runPath(root + "/usr/bin/parlune"), "$ORIGIN/../lib/parlune");
+}
+
 }  // namespace
