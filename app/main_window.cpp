@@ -32,6 +32,7 @@
 #include "app/core/data_files.h"
 #include "app/core/playdev_file.h"
 #include "app/core/properties.h"
+#include "app/program_files.h"
 #include "app/step_runner.h"
 #include "companions/capwell.h"
 #include "engine/engine.h"
@@ -435,7 +436,7 @@ void MainWindow::getAppPath() {
     dataFolder_ = QString::fromStdString(folder);
     configPath_ = data::configIniPath();
     favoritesPath_ = data::favoritesPath();
-    const QString programFolder = QCoreApplication::applicationDirPath();
+    const QString programFolder = switcherFolder(QCoreApplication::applicationDirPath());
     qDebug().noquote() << "copyCommand" << programFolder + QStringLiteral("/swaplane") << "->"
                        << QString::fromStdString(data::switcherPath());
     data::prepareDataFolder(programFolder.toStdString());

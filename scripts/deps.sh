@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   espeak-ng sox pulseaudio pulseaudio-utils aubio-tools fonts-roboto
   xvfb xauth x11-apps imagemagick xdotool
+  dpkg-dev file desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do

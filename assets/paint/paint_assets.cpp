@@ -1392,6 +1392,29 @@ QImage contactSheet() {
     return img;
 }
 
+// The program's icon for the desktop's hicolor theme, drawn at each size
+// rather than scaled, so the bars stay sharp at 16 px. The file name is the
+// desktop entry's Icon= (packaging/ installs the folder).
+bool writeDesktopIcons(const QString& out) {
+    bool ok = true;
+    for (int size : {16, 24, 32, 48, 64, 128, 256, 512}) {
+        const QString folder = QStringLiteral("%1/hicolor/%2x%2/apps").arg(out).arg(size);
+        if (!QDir().mkpath(folder)) {
+            std::fprintf(stderr, "paint_assets: cannot create %s\n", qPrintable(folder));
+            ok = false;
+            continue;
+        }
+        QImage img = blank(size, size);
+        {
+            QPainter p(&img);
+            begin(p);
+            appIcon(p, img.size());
+        }
+        ok = save(img, folder + QStringLiteral("/io.github.parlune.Parlune.png")) && ok;
+    }
+    return ok;
+}
+
 bool writeQrc(const QString& out, const QString& regular, const QString& bold) {
     QFile f(out + "/parlune_assets.qrc");
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
@@ -1458,6 +1481,7 @@ int main(int argc, char** argv) {
     human.favoritesPage = true;
     ok = save(windowImage(human), out + "/preview/window_human_favorites.png") && ok;
     ok = save(contactSheet(), out + "/preview/contact_sheet.png") && ok;
+    ok = writeDesktopIcons(out) && ok;
 
     // The .qrc last: the build takes it to mean every picture is written.
     if (!ok || !writeQrc(out, regular, bold)) {
