@@ -10,11 +10,9 @@
 #
 # Usage: source this file, then call private_pulse_start / private_pulse_stop.
 # Exports PULSE_SERVER (and XDG_RUNTIME_DIR when it had none) for children,
-# and PRIVATE_PULSE_CTL, the command that restarts the server's pulse side
-# (`$PRIVATE_PULSE_CTL restart`: the server process that clients talk to
-# ends and starts again with the same devices; tests of recovery use it).
-# Running this file as `bash private-pulse.sh restart` with PRIVATE_PULSE_DIR
-# set does the same.
+# and PRIVATE_PULSE_CTL, this file's path: `bash "$PRIVATE_PULSE_CTL" restart`
+# (with PRIVATE_PULSE_DIR set) ends the server process that clients talk to
+# and starts it again with the same devices; tests of recovery use it.
 
 # The server's pulse side with its devices; $1 is "pulseaudio" or "pipewire".
 _private_pulse_launch() {
@@ -87,7 +85,8 @@ private_pulse_start() {
   # Keep clients from reading the user's configuration or autospawning.
   export PULSE_CLIENTCONFIG="$PRIVATE_PULSE_DIR/client.conf"
   echo "autospawn = no" >"$PULSE_CLIENTCONFIG"
-  export PRIVATE_PULSE_CTL="bash ${BASH_SOURCE[0]}"
+  PRIVATE_PULSE_CTL=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/private-pulse.sh
+  export PRIVATE_PULSE_CTL
   case "$server" in
     pulseaudio)
       export PULSE_SERVER="unix:$PRIVATE_PULSE_DIR/run/native"
