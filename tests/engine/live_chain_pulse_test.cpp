@@ -162,6 +162,10 @@ TEST_F(LiveChainPulseTest, SmoothedLatencySettlesInsideItsBand) {
 }
 
 TEST_F(LiveChainPulseTest, CaptureStallDoesNotCostTheLatency) {
+    // pipewire-pulse neither suspends a busy source nor its master sink; a
+    // source that goes away is no stall (the capture writes silence on time).
+    if (test::runProgram({"pactl", "info"}).output.find("PipeWire") != std::string::npos)
+        GTEST_SKIP() << "no way to stall a capture device on PipeWire";
     startLive();
     ASSERT_TRUE(waitPlaying());
     std::this_thread::sleep_for(7s);
