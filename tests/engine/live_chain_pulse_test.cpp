@@ -307,8 +307,12 @@ TEST_F(LiveChainPulseTest, AServerRestartIsSilenceNotReplayAndCaptureComesBack) 
         std::this_thread::sleep_for(3000ms);
         const std::vector<double> windows = windowRms(quiet.stop());
         ASSERT_FALSE(windows.empty()) << log.text("audio:");
+        std::string levels;
+        for (double w : windows) levels += std::to_string(w).substr(0, 5) + " ";
         EXPECT_LT(*std::max_element(windows.begin(), windows.end()), 0.01)
-            << "the tone recorded before the restart was played again";
+            << "the tone recorded before the restart was played again; 50 ms levels: " << levels
+            << "\n"
+            << log.text("audio:");
     }
     const auto gone = log.matching("capture device went away");
     const auto regained = log.matching("capture device is back");
