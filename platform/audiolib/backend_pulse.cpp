@@ -130,9 +130,7 @@ class PulseRecorder final : public Recorder {
 public:
     PulseRecorder(std::unique_ptr<pulse::Stream> stream, std::string device,
                   std::unique_ptr<RecordTarget> target)
-        : stream_(std::move(stream)),
-          device_(std::move(device)),
-          target_(std::move(target)) {
+        : stream_(std::move(stream)), device_(std::move(device)), target_(std::move(target)) {
         buffer_.resize(static_cast<size_t>(stream_->rate()) / 10 * stream_->channels());  // 100 ms
         recording_.store(true);
         thread_ = std::thread([this] { run(); });
@@ -192,7 +190,8 @@ private:
         size_t count = std::max<size_t>(1, stream_->rate() * kCaptureFragmentMs / 1000);
         bool ok = stream_->read(buffer_.data(), count);
         while (ok && !stopping_.load(std::memory_order_relaxed)) {
-            if (!target_->write(buffer_.data(), count)) return false;  // a one-shot recording is full
+            // False: a one-shot recording is full.
+            if (!target_->write(buffer_.data(), count)) return false;
             count = 0;
             while (count == 0 && !stopping_.load(std::memory_order_relaxed)) {
                 long ready = stream_->readable();
@@ -213,11 +212,11 @@ private:
     // Writes silence in capture-sized pieces at the device's pace until the
     // control thread hands a new stream over (true) or the recording ends.
     bool silenceUntilReplaced(size_t capacity) {
-        const size_t count = std::min(
-            capacity, std::max<size_t>(1, stream_->rate() * kCaptureFragmentMs / 1000));
+        const size_t count =
+            std::min(capacity, std::max<size_t>(1, stream_->rate() * kCaptureFragmentMs / 1000));
         std::fill(buffer_.begin(), buffer_.end(), 0.0f);
-        const auto piece = std::chrono::nanoseconds(static_cast<int64_t>(count) * 1000000000LL /
-                                                    stream_->rate());
+        const auto piece =
+            std::chrono::nanoseconds(static_cast<int64_t>(count) * 1000000000LL / stream_->rate());
         auto deadline = Clock::now();
         while (!stopping_.load(std::memory_order_relaxed)) {
             if (pulse::Stream* fresh = replacement_.exchange(nullptr)) {
@@ -276,16 +275,15 @@ public:
     }
 
     std::unique_ptr<Recorder> openRecorder(const DriverEntry& driver,
-                                           std::unique_ptr<RecordTarget> target,
-                                           DeferredFailure*, Result* result) override {
+                                           std::unique_ptr<RecordTarget> target, DeferredFailure*,
+                                           Result* result) override {
         auto stream = PulseRecorder::openRecordStream(driver.device, target->sound());
         if (!stream) {
             *result = Result::RecordFailed;
             return nullptr;
         }
         *result = Result::Ok;
-        return std::make_unique<PulseRecorder>(std::move(stream), driver.device,
-                                               std::move(target));
+        return std::make_unique<PulseRecorder>(std::move(stream), driver.device, std::move(target));
     }
 
 private:

@@ -216,7 +216,8 @@ public:
                 std::vector<float> chunk(320);
                 uint64_t n = 0;
                 while (!stop_) {
-                    for (float& v : chunk) v = 0.3f * std::sin(2 * M_PI * 440.0 * double(n++) / kRate);
+                    for (float& v : chunk)
+                        v = 0.3f * std::sin(2 * M_PI * 440.0 * double(n++) / kRate);
                     if (!stream_->write(chunk.data(), chunk.size())) break;
                 }
             });
@@ -278,8 +279,8 @@ std::vector<double> windowRms(const std::vector<float>& samples) {
     std::vector<double> out;
     const size_t window = kRate / 20;
     for (size_t i = 0; i + window <= samples.size(); i += window)
-        out.push_back(test::rms(std::vector<float>(samples.begin() + long(i),
-                                                   samples.begin() + long(i + window))));
+        out.push_back(test::rms(
+            std::vector<float>(samples.begin() + long(i), samples.begin() + long(i + window))));
     return out;
 }
 

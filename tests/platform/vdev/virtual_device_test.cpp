@@ -140,8 +140,9 @@ TEST_F(VirtualDevice, DownThenUpAtOnceGetsTheSameNames) {
     auto live = [&](const std::vector<pp::DeviceInfo>& list, const char* name) {
         for (const auto& d : list)
             if (d.name == name)
-                return std::any_of(modules.begin(), modules.end(),
-                                   [&](const pp::ModuleInfo& m) { return m.index == d.ownerModule; });
+                return std::any_of(modules.begin(), modules.end(), [&](const pp::ModuleInfo& m) {
+                    return m.index == d.ownerModule;
+                });
         return false;
     };
     if (!live(other.sinks(), vd::kSinkName))
@@ -161,8 +162,8 @@ TEST_F(VirtualDevice, EnsureReturnsWithBothSidesListedAfterAnyKindOfRemoval) {
     } cases[] = {{"in this process", false}, {"by another process", true}};
     for (const auto& c : cases) {
         for (int round = 0; round < 10; ++round) {
-            const std::string when = std::string("after a removal ") + c.removal + ", round " +
-                                     std::to_string(round);
+            const std::string when =
+                std::string("after a removal ") + c.removal + ", round " + std::to_string(round);
             if (c.byOtherProcess) {
                 for (const auto& m : client.modules())
                     if (m.name == "module-remap-source" &&
