@@ -17,4 +17,8 @@ void engineSleep(int milliseconds);
 
 RunGate& liveRunGate();
 
+// Sends the audio library's reports (a device lost, a device back) to the
+// debug log; each run calls it before it creates its system.
+void logAudioLibrary();
+
 }  // namespace parlune::engine

@@ -59,6 +59,17 @@ void resetStatus(int micDevice) {
 
 void setSleepForTests(SleepFunction sleep) { sleepOverride = sleep; }
 
+void logAudioLibrary() {
+    al::setLogCallback(
+        [](al::Result result, const char* message, void*) {
+            if (result == al::Result::Ok)
+                qDebug().noquote() << "audio:" << message;
+            else
+                qDebug().noquote() << "audio:" << message << "(" << al::resultString(result) << ")";
+        },
+        nullptr);
+}
+
 void engineSleep(int milliseconds) {
     if (SleepFunction sleep = sleepOverride.load())
         sleep(milliseconds);
@@ -104,6 +115,7 @@ void RunFmodFunction() {
         qDebug() << "RunFmodFunction stops.................";
         return;
     }
+    logAudioLibrary();
     const int micDevice = app::properties().get(app::prop::micDevice);
     resetStatus(micDevice);
     setPhase(LiveChainStatus::Phase::SettingUp);

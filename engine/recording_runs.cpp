@@ -101,6 +101,7 @@ void runPlay() {
     const QByteArray source = app::properties().get(app::prop::applicationPathREC16khz).toUtf8();
     const QString speaker = app::properties().get(app::prop::speakerPlayDevice);
 
+    logAudioLibrary();
     al::System system;
     al::createSystem(&system);
     system.setSoftwareFormat(16000, al::SpeakerMode::Mono, 1);

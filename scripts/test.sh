@@ -3,6 +3,9 @@
 # PulseAudio (the sound card) and runs ctest with the offscreen Qt platform.
 #
 #   bash scripts/test.sh [ctest options]          the whole suite
+#   bash scripts/test.sh --server pipewire [ctest options]
+#                                                 the same against a private
+#                                                 PipeWire (pipewire-pulse)
 #   bash scripts/test.sh --asan [ctest options]   the server-free tests built with
 #                                                 AddressSanitizer and UBSan
 #   bash scripts/test.sh --tsan [ctest options]   the same with ThreadSanitizer
@@ -14,6 +17,7 @@ sanitizer=""
 case "${1:-}" in
   --asan) sanitizer=asan; shift ;;
   --tsan) sanitizer=tsan; shift ;;
+  --server) export PARLUNE_SERVER=$2; shift 2 ;;
 esac
 bash "$root/scripts/deps.sh"
 

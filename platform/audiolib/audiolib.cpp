@@ -460,6 +460,7 @@ Result System::update() {
     SystemObject& s = *object_;
     if (!s.initialized) return Result::NotInitialized;
     Result result = s.output->update();
+    for (auto& entry : s.recorders) entry.second.recorder->update();
     s.failures.report();
     return result;
 }

@@ -20,7 +20,9 @@ using Clock = std::chrono::steady_clock;
 // The capture side delivers every 5 ms.
 constexpr uint32_t kPlaybackBufferMs = 15;
 constexpr uint32_t kCaptureFragmentMs = 5;
-constexpr int kReopenIntervalMs = 1000;
+// A device that went away is looked for again this often, so it is back in
+// use within a fraction of a second once the server lists it again.
+constexpr int kReopenIntervalMs = 250;
 
 // Thread contract: start/update/stop on the control thread; the mixer thread
 // renders and writes. Streams cross between them only through atomics.
@@ -44,9 +46,15 @@ public:
     }
 
     // Frees a stream the mixer gave up, and offers a new one after a failure.
+    // The failure is logged through the deferred report, the return here.
     Result update() override {
         delete retired_.exchange(nullptr);
-        if (!failed_.load() || replacement_.load()) return Result::Ok;
+        const bool failed = failed_.load();
+        if (failed != toldFailed_) {
+            toldFailed_ = failed;
+            if (!failed) logFailure(Result::Ok, "the playback device is back; playing again");
+        }
+        if (!failed || replacement_.load()) return Result::Ok;
         if (Clock::now() - lastReopen_ < std::chrono::milliseconds(kReopenIntervalMs))
             return Result::Ok;
         lastReopen_ = Clock::now();
@@ -109,16 +117,20 @@ private:
     uint64_t earlierStreamUnderruns_ = 0;  // the mixer thread's: streams given up
     std::atomic<uint64_t> underruns_{0};
     Clock::time_point lastReopen_{};
+    bool toldFailed_ = false;  // the control thread's
     std::thread thread_;
 };
 
-// Thread contract: created and stopped on the control thread; the capture
-// thread reads the stream and writes the target.
+// Thread contract: created, updated and stopped on the control thread; the
+// capture thread reads the stream and writes the target. A stream the server
+// lost is replaced from update(), as the output's is, and handed over through
+// atomics; until then the capture thread writes silence at the device's pace,
+// so a looping sound never replays what it held.
 class PulseRecorder final : public Recorder {
 public:
-    PulseRecorder(std::unique_ptr<pulse::Stream> stream, std::unique_ptr<RecordTarget> target,
-                  DeferredFailure* failures)
-        : stream_(std::move(stream)), target_(std::move(target)), failures_(failures) {
+    PulseRecorder(std::unique_ptr<pulse::Stream> stream, std::string device,
+                  std::unique_ptr<RecordTarget> target)
+        : stream_(std::move(stream)), device_(std::move(device)), target_(std::move(target)) {
         buffer_.resize(static_cast<size_t>(stream_->rate()) / 10 * stream_->channels());  // 100 ms
         recording_.store(true);
         thread_ = std::thread([this] { run(); });
@@ -131,19 +143,55 @@ public:
         stopping_.store(true);
         if (thread_.joinable()) thread_.join();
         recording_.store(false);
+        delete retired_.exchange(nullptr);
+        delete replacement_.exchange(nullptr);
+    }
+
+    // One log line when the device goes and one when it is back.
+    void update() override {
+        delete retired_.exchange(nullptr);
+        const bool lost = lost_.load();
+        if (lost != toldLost_) {
+            toldLost_ = lost;
+            logFailure(lost ? Result::RecordFailed : Result::Ok,
+                       lost ? "the capture device went away; recording silence until it is back"
+                            : "the capture device is back; recording again");
+        }
+        if (!lost || replacement_.load() || !recording_.load()) return;
+        if (Clock::now() - lastReopen_ < std::chrono::milliseconds(kReopenIntervalMs)) return;
+        lastReopen_ = Clock::now();
+        if (auto stream = openRecordStream(device_, target_->sound()))
+            replacement_.store(stream.release());
+    }
+
+    static std::unique_ptr<pulse::Stream> openRecordStream(const std::string& device,
+                                                           const SoundObject& sound) {
+        // The server converts the device's format to the sound's.
+        return pulse::Stream::open(pulse::StreamDirection::Record, device,
+                                   static_cast<uint32_t>(sound.rate),
+                                   static_cast<uint8_t>(sound.channels),
+                                   pulse::StreamLatency{kCaptureFragmentMs, 0}, "Parlune capture");
     }
 
 private:
-    // Reads what the server has delivered, polling every 2 ms: blocking reads
-    // wake late on a loaded machine, and a stop request is seen at once. The
-    // stream reports nothing readable before its first read, so one fragment
-    // is read blocking first.
     void run() {
         const size_t capacity = buffer_.size() / stream_->channels();
+        while (capture(capacity) && silenceUntilReplaced(capacity)) {
+        }
+        recording_.store(false);
+    }
+
+    // Copies the stream into the target until the stream fails (true) or the
+    // recording is over or stopped (false). Reads what the server has
+    // delivered, polling every 2 ms: blocking reads wake late on a loaded
+    // machine, and a stop request is seen at once. The stream reports nothing
+    // readable before its first read, so one fragment is read blocking first.
+    bool capture(size_t capacity) {
         size_t count = std::max<size_t>(1, stream_->rate() * kCaptureFragmentMs / 1000);
         bool ok = stream_->read(buffer_.data(), count);
         while (ok && !stopping_.load(std::memory_order_relaxed)) {
-            if (!target_->write(buffer_.data(), count)) break;  // a one-shot recording is full
+            // False: a one-shot recording is full.
+            if (!target_->write(buffer_.data(), count)) return false;
             count = 0;
             while (count == 0 && !stopping_.load(std::memory_order_relaxed)) {
                 long ready = stream_->readable();
@@ -156,18 +204,48 @@ private:
             }
             if (ok && count > 0) ok = stream_->read(buffer_.data(), count);
         }
-        if (!ok)
-            failures_->post(Result::RecordFailed,
-                            "the capture device went away; recording stopped");
-        recording_.store(false);
+        if (stopping_.load()) return false;
+        lost_.store(true);
+        return true;
     }
 
-    std::unique_ptr<pulse::Stream> stream_;
+    // Writes silence in capture-sized pieces at the device's pace until the
+    // control thread hands a new stream over (true) or the recording ends.
+    bool silenceUntilReplaced(size_t capacity) {
+        const size_t count =
+            std::min(capacity, std::max<size_t>(1, stream_->rate() * kCaptureFragmentMs / 1000));
+        std::fill(buffer_.begin(), buffer_.end(), 0.0f);
+        const auto piece =
+            std::chrono::nanoseconds(static_cast<int64_t>(count) * 1000000000LL / stream_->rate());
+        auto deadline = Clock::now();
+        while (!stopping_.load(std::memory_order_relaxed)) {
+            if (pulse::Stream* fresh = replacement_.exchange(nullptr)) {
+                // The control thread frees the old stream; one is retired at a time.
+                while (retired_.load() && !stopping_.load())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                retired_.store(stream_.release());
+                stream_.reset(fresh);
+                lost_.store(false);
+                return true;
+            }
+            if (!target_->write(buffer_.data(), count)) return false;
+            deadline += piece;
+            std::this_thread::sleep_until(deadline);
+        }
+        return false;
+    }
+
+    std::unique_ptr<pulse::Stream> stream_;  // the capture thread's
+    const std::string device_;
     std::unique_ptr<RecordTarget> target_;
-    DeferredFailure* failures_;
     std::vector<float> buffer_;
     std::atomic<bool> recording_{false};
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> lost_{false};
+    std::atomic<pulse::Stream*> replacement_{nullptr};
+    std::atomic<pulse::Stream*> retired_{nullptr};
+    bool toldLost_ = false;  // the control thread's
+    Clock::time_point lastReopen_{};
     std::thread thread_;
 };
 
@@ -197,20 +275,15 @@ public:
     }
 
     std::unique_ptr<Recorder> openRecorder(const DriverEntry& driver,
-                                           std::unique_ptr<RecordTarget> target,
-                                           DeferredFailure* failures, Result* result) override {
-        // The server converts the device's format to the sound's.
-        const SoundObject& sound = target->sound();
-        auto stream = pulse::Stream::open(
-            pulse::StreamDirection::Record, driver.device, static_cast<uint32_t>(sound.rate),
-            static_cast<uint8_t>(sound.channels), pulse::StreamLatency{kCaptureFragmentMs, 0},
-            "Parlune capture");
+                                           std::unique_ptr<RecordTarget> target, DeferredFailure*,
+                                           Result* result) override {
+        auto stream = PulseRecorder::openRecordStream(driver.device, target->sound());
         if (!stream) {
             *result = Result::RecordFailed;
             return nullptr;
         }
         *result = Result::Ok;
-        return std::make_unique<PulseRecorder>(std::move(stream), std::move(target), failures);
+        return std::make_unique<PulseRecorder>(std::move(stream), driver.device, std::move(target));
     }
 
 private:

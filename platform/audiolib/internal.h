@@ -202,6 +202,9 @@ public:
     virtual bool recording() const = 0;
     virtual unsigned position() const = 0;
     virtual void stop() = 0;  // joins the capture thread
+    // Control thread, every System::update: reports a lost or regained
+    // device and tries to get a lost one back.
+    virtual void update() {}
 };
 
 // Driver list entries of any backend.

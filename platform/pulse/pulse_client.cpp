@@ -132,6 +132,19 @@ private:
 
 std::string orEmpty(const char* s) { return s ? s : ""; }
 
+// Some servers (pipewire-pulse) acknowledge a change a few milliseconds
+// before they apply it; this waits until the change reads back, so a caller
+// and every other client see it once the call returns. A change that never
+// reads back (another client overrode it at once) still counts as made.
+constexpr int kSettleMs = 1000;
+template <class Check>
+bool settled(Check check) {
+    const auto deadline = deadlineIn(kSettleMs);
+    while (!check() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
+}
+
 // Userdata of the list and result callbacks.
 template <class T>
 struct Collect {
@@ -303,30 +316,38 @@ std::string PulseClient::defaultSourceName() {
 
 bool PulseClient::setDefaultSink(const std::string& name) {
     pa_context* c = impl_->connection.context();
-    return impl_
-               ->call([&](Result* r) {
-                   return pa_context_set_default_sink(c, name.c_str(), onSuccess, r);
-               })
-               .success != 0;
+    const bool accepted = impl_
+                              ->call([&](Result* r) {
+                                  return pa_context_set_default_sink(c, name.c_str(), onSuccess, r);
+                              })
+                              .success != 0;
+    return accepted && settled([&] { return defaultSinkName() == name; });
 }
 
 bool PulseClient::setDefaultSource(const std::string& name) {
     pa_context* c = impl_->connection.context();
-    return impl_
-               ->call([&](Result* r) {
-                   return pa_context_set_default_source(c, name.c_str(), onSuccess, r);
-               })
-               .success != 0;
+    const bool accepted =
+        impl_
+            ->call([&](Result* r) {
+                return pa_context_set_default_source(c, name.c_str(), onSuccess, r);
+            })
+            .success != 0;
+    return accepted && settled([&] { return defaultSourceName() == name; });
 }
 
 bool PulseClient::setSourceMute(const std::string& name, bool mute) {
     pa_context* c = impl_->connection.context();
-    return impl_
-               ->call([&](Result* r) {
-                   return pa_context_set_source_mute_by_name(c, name.c_str(), mute ? 1 : 0,
-                                                             onSuccess, r);
-               })
-               .success != 0;
+    const bool accepted = impl_
+                              ->call([&](Result* r) {
+                                  return pa_context_set_source_mute_by_name(
+                                      c, name.c_str(), mute ? 1 : 0, onSuccess, r);
+                              })
+                              .success != 0;
+    return accepted && settled([&] {
+               for (const auto& d : sources())
+                   if (d.name == name) return d.muted == mute;
+               return true;
+           });
 }
 
 std::vector<ModuleInfo> PulseClient::modules() {
@@ -349,13 +370,20 @@ bool PulseClient::unloadModule(uint32_t index) {
         impl_->call([&](Result* r) { return pa_context_unload_module(c, index, onSuccess, r); })
             .success != 0;
     if (!accepted) return false;
-    // The server acknowledges before it has removed the module; wait until its
-    // devices are gone, so a reload right after cannot clash with their names.
+    // The server acknowledges before it has removed the module; wait until it
+    // and its devices are gone, so a reload right after cannot clash with
+    // their names. pipewire-pulse drops the module from its list while the
+    // devices it made are still listed.
+    auto made = [&](const std::vector<DeviceInfo>& list) {
+        return std::any_of(list.begin(), list.end(),
+                           [&](const DeviceInfo& d) { return d.ownerModule == index; });
+    };
     const auto deadline = deadlineIn(impl_->timeoutMs);
     while (Clock::now() < deadline) {
         const auto list = modules();
         if (std::none_of(list.begin(), list.end(),
-                         [&](const ModuleInfo& m) { return m.index == index; }))
+                         [&](const ModuleInfo& m) { return m.index == index; }) &&
+            !made(sinks()) && !made(sources()))
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

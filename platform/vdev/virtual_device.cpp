@@ -1,6 +1,8 @@
 #include "platform/vdev/virtual_device.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "platform/pulse/pulse_client.h"
@@ -28,6 +30,38 @@ const DeviceInfo* findByName(const std::vector<DeviceInfo>& list, const std::str
     for (const auto& d : list)
         if (d.name == name) return &d;
     return nullptr;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// How long a load may take to show its device, and a dying device to go.
+// pipewire-pulse acknowledges a load up to about 80 ms before it lists the
+// device, and drops a module from its list before the module's devices.
+constexpr auto kSettle = std::chrono::milliseconds(2000);
+constexpr auto kPoll = std::chrono::milliseconds(5);
+
+// Polls until done() holds or kSettle passes; returns done().
+template <class Done>
+bool settle(Done done) {
+    const auto deadline = Clock::now() + kSettle;
+    while (!done()) {
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kPoll);
+    }
+    return true;
+}
+
+// A device of ours whose module is no longer listed is on its way out.
+bool dying(const DeviceInfo* device, const std::vector<ModuleInfo>& modules) {
+    if (!device || device->ownerModule == UINT32_MAX) return false;
+    return std::none_of(modules.begin(), modules.end(),
+                        [&](const ModuleInfo& m) { return m.index == device->ownerModule; });
+}
+
+bool dyingSidesGone(pulse::PulseClient& client) {
+    const auto modules = client.modules();
+    return !dying(findByName(client.sinks(), kSinkName), modules) &&
+           !dying(findByName(client.sources(), kSourceName), modules);
 }
 
 std::vector<ModuleInfo> ownModules(pulse::PulseClient& client, bool (*own)(const ModuleInfo&)) {
@@ -83,6 +117,12 @@ Outcome ensureVirtualDevice(pulse::PulseClient& client) {
         outcome.message = "the audio server is not reachable";
         return outcome;
     }
+    // A side that is going away (a removal just before, by us or another
+    // process) must not pass for a live one: wait until it is gone.
+    if (!settle([&] { return dyingSidesGone(client); })) {
+        outcome.message = "the virtual device PARLUNE-01 is still being removed";
+        return outcome;
+    }
     const auto sinks = client.sinks();
     const DeviceInfo* sink = findByName(sinks, kSinkName);
 
@@ -118,6 +158,14 @@ Outcome ensureVirtualDevice(pulse::PulseClient& client) {
             return outcome;
         }
         outcome.changed = true;
+    }
+    // The server may acknowledge a load before it lists the device.
+    if (outcome.changed && !settle([&] {
+            const auto status = virtualDeviceStatus(client);
+            return status.sinkPresent && status.sourcePresent;
+        })) {
+        outcome.message = "the virtual device PARLUNE-01 was loaded but did not appear";
+        return outcome;
     }
     outcome.ok = true;
     outcome.message = outcome.changed ? "virtual device PARLUNE-01 is set up"

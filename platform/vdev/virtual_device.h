@@ -35,7 +35,11 @@ struct Outcome {
 };
 
 // Loads what is missing, unloads duplicates and leftovers of a crashed run
-// (for instance a remapped source whose sink is gone). Idempotent.
+// (for instance a remapped source whose sink is gone). Idempotent. Returns
+// once both sides are listed (the server may acknowledge a load before it
+// lists the device), after at most about 2 s of waiting; a side whose module
+// is already gone from the server's list is taken as going away, waited for,
+// and loaded again.
 Outcome ensureVirtualDevice(pulse::PulseClient& client);
 // Unloads the modules that make the virtual device. Idempotent.
 Outcome removeVirtualDevice(pulse::PulseClient& client);

@@ -224,4 +224,15 @@ bool pulseRequired() {
 
 bool pulseAvailable() { return runProgram({"pactl", "info"}, {}, 10000).exitCode == 0; }
 
+bool canRestartPrivateServer() {
+    const char* ctl = std::getenv("PRIVATE_PULSE_CTL");
+    return ctl && *ctl && std::getenv("PRIVATE_PULSE_DIR");
+}
+
+bool restartPrivateServer() {
+    if (!canRestartPrivateServer()) return false;
+    return runProgram({"bash", std::getenv("PRIVATE_PULSE_CTL"), "restart"}, {}, 20000).exitCode ==
+           0;
+}
+
 }  // namespace parlune::test

@@ -68,6 +68,11 @@ bool writeFileBytes(const std::string& path, const std::string& bytes);
 // server is missing.
 bool pulseRequired();
 bool pulseAvailable();
+// Ends the private server's pulse side and starts it again with the same
+// devices (the test script's restart command); returns once it answers.
+// False when there is no such command (outside the test script) or it failed.
+bool restartPrivateServer();
+bool canRestartPrivateServer();
 #define PARLUNE_NEED_PULSE()                                                 \
     do {                                                                     \
         if (!::parlune::test::pulseAvailable()) {                            \

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "platform/pulse/pulse_client.h"
 #include "tests/support/run_program.h"
@@ -128,6 +130,60 @@ TEST_F(VirtualDevice, DownThenUpAtOnceGetsTheSameNames) {
     EXPECT_TRUE(std::any_of(sinks.begin(), sinks.end(),
                             [](const pp::DeviceInfo& d) { return d.name == vd::kSinkName; }));
     EXPECT_EQ(countSinks(client, "parlune_01"), 1u);
+}
+
+// Both sides are listed, by their own live modules, on another connection
+// (what the routing and the pass-through look at) once ensure returns.
+::testing::AssertionResult bothSidesLive(const std::string& when) {
+    pp::PulseClient other("Parlune vdev observer");
+    const auto modules = other.modules();
+    auto live = [&](const std::vector<pp::DeviceInfo>& list, const char* name) {
+        for (const auto& d : list)
+            if (d.name == name)
+                return std::any_of(modules.begin(), modules.end(), [&](const pp::ModuleInfo& m) {
+                    return m.index == d.ownerModule;
+                });
+        return false;
+    };
+    if (!live(other.sinks(), vd::kSinkName))
+        return ::testing::AssertionFailure() << "no live sink " << when;
+    if (!live(other.sources(), vd::kSourceName))
+        return ::testing::AssertionFailure() << "no live microphone " << when;
+    return ::testing::AssertionSuccess();
+}
+
+// Some servers acknowledge a load before they list the device, and drop a
+// module from their list before its devices; neither may pass for success.
+TEST_F(VirtualDevice, EnsureReturnsWithBothSidesListedAfterAnyKindOfRemoval) {
+    PARLUNE_NEED_PULSE();
+    struct Case {
+        const char* removal;
+        bool byOtherProcess;  // pactl returns at the acknowledgement, before the devices go
+    } cases[] = {{"in this process", false}, {"by another process", true}};
+    for (const auto& c : cases) {
+        for (int round = 0; round < 10; ++round) {
+            const std::string when =
+                std::string("after a removal ") + c.removal + ", round " + std::to_string(round);
+            if (c.byOtherProcess) {
+                for (const auto& m : client.modules())
+                    if (m.name == "module-remap-source" &&
+                        m.argument.find(vd::kSourceName) != std::string::npos)
+                        runProgram({"pactl", "unload-module", std::to_string(m.index)});
+                for (const auto& m : client.modules())
+                    if (m.name == "module-null-sink" &&
+                        m.argument.find(vd::kSinkName) != std::string::npos)
+                        runProgram({"pactl", "unload-module", std::to_string(m.index)});
+            } else {
+                ASSERT_TRUE(vd::removeVirtualDevice(client).ok) << when;
+            }
+            const auto outcome = vd::ensureVirtualDevice(client);
+            ASSERT_TRUE(outcome.ok) << outcome.message << " " << when;
+            ASSERT_TRUE(bothSidesLive(when));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(bothSidesLive(std::string("300 ms after the last round, ") + c.removal));
+        EXPECT_EQ(countSinks(client, "parlune_01"), 1u);
+    }
 }
 
 TEST_F(VirtualDevice, SinkOfSomeoneElseIsKeptAndGetsAMicrophone) {
