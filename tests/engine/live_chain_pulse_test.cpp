@@ -134,7 +134,11 @@ TEST_F(LiveChainPulseTest, MicrophoneSpeechComesOutMorphedOnTheDefaultSink) {
         EXPECT_GT(test::rms(played), 0.01);
         const double ratio = test::medianF0(played, kRate) / speechF0;
         RecordProperty(c.cartoon ? "cartoonF0Ratio" : "humanF0Ratio", std::to_string(ratio));
-        EXPECT_NEAR(ratio, c.f0Ratio, 0.08 * c.f0Ratio);
+        // 8 % for the estimate, plus the 5 % by which the drift correction
+        // may speed up or slow down the playback while the ring settles.
+        EXPECT_NEAR(ratio, c.f0Ratio, (0.08 + 0.05) * c.f0Ratio)
+            << "fast passes " << liveChainStatus().fastPasses << ", slow passes "
+            << liveChainStatus().slowPasses;
     }
 }
 
