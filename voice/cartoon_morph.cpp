@@ -11,6 +11,14 @@ namespace parlune::voice {
 namespace {
 
 constexpr int kAnalysisOrder = 20;
+// The analysis fit sees white noise 40 dB below the block. Without it, a band
+// the input leaves empty (the top of the band after any resampling to 16 kHz,
+// half of it from a headset's 8 kHz microphone) is whitened up to the level of
+// the speech: the residual carries the empty band's noise at full level, and
+// formants warped upwards put gain over it. The voice came out up to twice as
+// loud, hissing, with samples lost to the guard, and its pitch read an octave
+// up on some voices; how much depended on the dither in the empty band.
+constexpr float kAnalysisNoiseFloor = 1e-4f;
 constexpr int kSynthesisOrder = 40;
 constexpr int kImpulseLength = 2 * kBlockLength;
 constexpr int kLongestPeriod = 200;
@@ -60,7 +68,7 @@ int LpcEnvelopeWarper(const float* input, const float* window, const float* warp
     for (int k = 0; k < n; ++k) windowed[k] = input[k] * window[k];
     // Unfilled coefficients stay 0: a failed fit is the trivial polynomial 1.
     float analysis[64] = {};
-    lpcCoefficients(windowed, n, kAnalysisOrder, analysis);
+    lpcCoefficients(windowed, n, kAnalysisOrder, analysis, kAnalysisNoiseFloor);
 
     // Log envelope of the order-20 model (no gain), split into a straight
     // tilt and the detrended remainder that gets warped.

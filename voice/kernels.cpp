@@ -273,12 +273,14 @@ int32_t levinsonDurbinCore(const float* r, float* a, int p, float tol, bool keep
     return status;
 }
 
-int32_t lpcCore(const float* x, int n, int p, float* a, bool keepStable, int* orderKept) {
+int32_t lpcCore(const float* x, int n, int p, float* a, bool keepStable, float noiseFloor,
+                int* orderKept) {
     float r[kMaxKernelLength];
     int32_t status = -1;
     *orderKept = 0;
     if (n >= 1 && n <= kMaxKernelLength && p >= 0 && p <= 63 && p < n) {
         circularAutocorrelation(x, n, r);
+        if (noiseFloor > 0.0f) r[0] *= 1.0f + noiseFloor;
         status = levinsonDurbinCore(r, a, p, 1e-6f, keepStable, orderKept);
     }
     a[0] = 1.0f;
@@ -287,14 +289,14 @@ int32_t lpcCore(const float* x, int n, int p, float* a, bool keepStable, int* or
 
 }  // namespace
 
-int32_t lpcCoefficients(const float* x, int n, int p, float* a) {
+int32_t lpcCoefficients(const float* x, int n, int p, float* a, float noiseFloor) {
     int order = 0;
-    return lpcCore(x, n, p, a, false, &order);
+    return lpcCore(x, n, p, a, false, noiseFloor, &order);
 }
 
 int32_t lpcCoefficientsStable(const float* x, int n, int p, float* a, int* orderKept) {
     int kept = 0;
-    const int32_t status = lpcCore(x, n, p, a, true, &kept);
+    const int32_t status = lpcCore(x, n, p, a, true, 0.0f, &kept);
     bool finite = true;
     for (int j = 1; j <= p; ++j) finite = finite && std::isfinite(a[j]);
     if (!finite) {

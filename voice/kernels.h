@@ -27,7 +27,10 @@ void circularAutocorrelation(const float* x, int n, float* r);
 
 // Order-p LPC of x (a holds p + 1 values); a[0] = 1 whatever the status.
 // Returns 0, -1 (degenerate energy) or -2 (a reflection coefficient reached 1).
-int32_t lpcCoefficients(const float* x, int n, int p, float* a);
+// noiseFloor > 0 fits x plus white noise at that fraction of x's power (the
+// lag-0 autocorrelation scaled by 1 + noiseFloor), so the model's valleys go
+// no deeper than that floor.
+int32_t lpcCoefficients(const float* x, int n, int p, float* a, float noiseFloor = 0.0f);
 
 // Levinson-Durbin recursion on autocorrelation r (p + 1 values) into a.
 // tol < 0 selects 1e-6. Returns 0, -1 or -2 as lpcCoefficients.
