@@ -3,12 +3,12 @@
 // Exit codes: 0 done, 1 refused or failed (the program's message on standard
 // error), 2 wrong usage, 3 no running program (or no session bus).
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QDBusReply>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -30,7 +30,7 @@ constexpr int kNotRunning = 3;
 // this long is not waited for.
 constexpr int kCallTimeoutMs = 5000;
 
-const char* const kUsageText =
+const char* const kCommandsText =
     "Usage: parlunectl COMMAND [ARGUMENTS]\n"
     "Drives the running Parlune: the voice it plays into PARLUNE-01.\n"
     "\n"
@@ -49,7 +49,9 @@ const char* const kUsageText =
     "  --help                   this text\n"
     "\n"
     "Exit codes: 0 done, 1 refused (the reason on standard error), 2 wrong usage,\n"
-    "3 Parlune is not running.\n"
+    "3 Parlune is not running.\n";
+
+const char* const kBindingText =
     "\n"
     "Binding a key to a command\n"
     "  GNOME: Settings > Keyboard > View and Customize Shortcuts > Custom Shortcuts,\n"
@@ -62,22 +64,24 @@ const char* const kUsageText =
     "      gsettings set $base.custom-keybinding:$slot binding '<Control><Alt>b'\n"
     "    (the first line replaces the list of custom shortcuts: add the slot to\n"
     "    the ones `gsettings get $base custom-keybindings` shows, if any).\n"
-    "  KDE Plasma: System Settings > Shortcuts > Add New > Command or Script\n"
-    "    (Plasma 5: Shortcuts > Custom Shortcuts, Edit > New > Global Shortcut >\n"
-    "    Command/URL), the command in Action, the key in Trigger.\n"
+    "  KDE Plasma 6: System Settings > Keyboard > Shortcuts > Add New > Command or\n"
+    "    Script, the command, then the key.\n"
+    "  KDE Plasma 5: System Settings > Shortcuts > Custom Shortcuts, Edit > New >\n"
+    "    Global Shortcut > Command/URL: the key in Trigger, the command in Action.\n"
     "  sway and i3: a line in ~/.config/sway/config or ~/.config/i3/config, then\n"
     "    reload the configuration:\n"
     "      bindsym $mod+Shift+v exec parlunectl bypass toggle\n"
     "      bindsym $mod+Shift+n exec parlunectl next-preset\n"
     "\n"
-    "Where the desktop offers global shortcuts through its portal (KDE Plasma 6,\n"
-    "GNOME 48 and later), Parlune asks for three of its own when it starts:\n"
-    "bypass toggle, next and previous preset; the desktop's settings change their\n"
-    "keys.\n";
+    "Where the desktop offers global shortcuts through its portal (recent KDE\n"
+    "Plasma and GNOME do), Parlune asks for three of its own when it starts:\n"
+    "bypass toggle (Ctrl+Alt+B), next preset (Ctrl+Alt+N) and previous preset\n"
+    "(Ctrl+Alt+P) as it proposes them; the desktop may ask first, and its\n"
+    "settings change the keys.\n";
 
-int usage(const char* problem = nullptr) {
-    if (problem) std::fprintf(stderr, "parlunectl: %s\n", problem);
-    std::fprintf(stderr, "%s", kUsageText);
+int usage(const char* problem) {
+    std::fprintf(stderr, "parlunectl: %s\n%s(parlunectl --help also tells how to bind a key)\n",
+                 problem, kCommandsText);
     return kUsage;
 }
 
@@ -97,30 +101,13 @@ int failure(const QDBusError& error) {
     return kRefused;
 }
 
-class Remote {
-public:
-    explicit Remote(QDBusConnection bus) : bus_(std::move(bus)) {}
-
-    // The call's answer, or nullopt after printing why there is none.
-    std::optional<QDBusMessage> call(const char* method, const QVariantList& arguments = {}) {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            QLatin1String(remote::kService), QLatin1String(remote::kPath),
-            QLatin1String(remote::kInterface), QLatin1String(method));
-        message.setArguments(arguments);
-        // The program is never started by a call: no answer means not running.
-        message.setAutoStartService(false);
-        const QDBusMessage reply = bus_.call(message, QDBus::Block, kCallTimeoutMs);
-        if (reply.type() == QDBusMessage::ErrorMessage) {
-            code_ = failure(QDBusError(reply));
-            return std::nullopt;
-        }
-        return reply;
-    }
-    int code() const { return code_; }
-
-private:
-    QDBusConnection bus_;
-    int code_ = kDone;
+// What a command asks of the program, and what is printed of the answer.
+struct Request {
+    enum class Print { Nothing, Name, Switch, Voice };
+    const char* method = nullptr;
+    QVariantList arguments;
+    Print print = Print::Nothing;
+    QString switchName;  // Print::Switch: "bypass", "echo", ...
 };
 
 bool isPosition(const QString& text) {
@@ -130,81 +117,128 @@ bool isPosition(const QString& text) {
     return true;
 }
 
-std::optional<double> numberOf(const QString& text) {
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    return ok ? std::optional<double>(value) : std::nullopt;
+// The request of a command line; nullopt with the problem when it is wrong.
+// Names and numbers are the program's to judge; the words are the client's.
+std::optional<Request> parse(const QStringList& args, const char** problem) {
+    const auto wrong = [problem](const char* why) {
+        *problem = why;
+        return std::optional<Request>();
+    };
+    if (args.isEmpty()) return wrong("give a command");
+    const QString& command = args[0];
+    const int count = args.size() - 1;
+    Request r;
+    if (command == QLatin1String("preset") || command == QLatin1String("favorite")) {
+        if (count != 1) return wrong("give one name or position");
+        const bool preset = command == QLatin1String("preset");
+        if (isPosition(args[1])) {
+            r.method = preset ? "ApplyPresetAt" : "ApplyFavoriteAt";
+            r.arguments << args[1].toInt();
+        } else {
+            r.method = preset ? "ApplyPreset" : "ApplyFavorite";
+            r.arguments << args[1];
+        }
+        return r;
+    }
+    if (command == QLatin1String("next-preset") || command == QLatin1String("previous-preset")) {
+        if (count != 0) return wrong("next-preset and previous-preset take no arguments");
+        r.method = command == QLatin1String("next-preset") ? "NextPreset" : "PreviousPreset";
+        r.print = Request::Print::Name;
+        return r;
+    }
+    if (command == QLatin1String("bypass") || command == QLatin1String("effect")) {
+        const bool bypass = command == QLatin1String("bypass");
+        if (count != (bypass ? 1 : 2))
+            return wrong(bypass ? "give on, off or toggle"
+                                : "give an effect and on, off or toggle");
+        const QString& state = args.last();
+        if (!bypass) r.arguments << args[1];
+        r.switchName = bypass ? QStringLiteral("bypass") : args[1].toLower();
+        if (state == QLatin1String("toggle")) {
+            r.method = bypass ? "ToggleBypass" : "ToggleEffect";
+            r.print = Request::Print::Switch;
+        } else if (state == QLatin1String("on") || state == QLatin1String("off")) {
+            r.method = bypass ? "SetBypass" : "SetEffect";
+            r.arguments << (state == QLatin1String("on"));
+        } else {
+            return wrong("give on, off or toggle");
+        }
+        return r;
+    }
+    if (command == QLatin1String("mode")) {
+        if (count != 1 ||
+            (args[1] != QLatin1String("human") && args[1] != QLatin1String("cartoon")))
+            return wrong("give human or cartoon");
+        r.method = "SetMode";
+        r.arguments << args[1];
+        return r;
+    }
+    if (command == QLatin1String("pad")) {
+        bool xOk = false, yOk = false;
+        const double x = count == 2 ? args[1].toDouble(&xOk) : 0;
+        const double y = count == 2 ? args[2].toDouble(&yOk) : 0;
+        if (!xOk || !yOk) return wrong("give the point as two numbers, X and Y");
+        r.method = "SetPad";
+        r.arguments << x << y;
+        return r;
+    }
+    if (command == QLatin1String("record")) {
+        if (count != 1 || (args[1] != QLatin1String("start") && args[1] != QLatin1String("stop")))
+            return wrong("give start or stop");
+        r.method = args[1] == QLatin1String("start") ? "StartRecording" : "StopRecording";
+        return r;
+    }
+    if (command == QLatin1String("status")) {
+        if (count != 0) return wrong("status takes no arguments");
+        r.method = "GetVoice";
+        r.print = Request::Print::Voice;
+        return r;
+    }
+    return wrong("unknown command");
 }
 
 const char* onOff(bool on) { return on ? "on" : "off"; }
 
-QString decimal(const QVariant& value) { return QString::number(value.toDouble(), 'g', 6); }
+QByteArray decimal(const QVariant& value) {
+    return QString::number(value.toDouble(), 'g', 6).toUtf8();
+}
+
+QByteArray text(const QVariantMap& voice, const char* key) {
+    return voice.value(QLatin1String(key)).toString().toUtf8();
+}
 
 void printVoice(const QVariantMap& voice) {
     const auto slotLine = [&voice](const char* name, const char* position) {
         const int at = voice.value(QLatin1String(position)).toInt();
-        return at > 0 ? QStringLiteral("%1 %2").arg(at).arg(
-                            voice.value(QLatin1String(name)).toString())
-                      : QStringLiteral("none");
+        return at > 0 ? QByteArray::number(at) + ' ' + text(voice, name) : QByteArray("none");
     };
-    std::printf("mode: %s\n",
-                voice.value(QLatin1String(remote::key::mode)).toString().toUtf8().constData());
-    std::printf("pitch: %s\n",
-                decimal(voice.value(QLatin1String(remote::key::pitch))).toUtf8().constData());
+    const auto flag = [&voice](const char* key) {
+        return voice.value(QLatin1String(key)).toBool();
+    };
+    std::printf("mode: %s\n", text(voice, remote::key::mode).constData());
+    std::printf("pitch: %s\n", decimal(voice.value(QLatin1String(remote::key::pitch))).constData());
     std::printf("formant: %s\n",
-                decimal(voice.value(QLatin1String(remote::key::formant))).toUtf8().constData());
-    std::printf("pad: %s %s\n",
-                decimal(voice.value(QLatin1String(remote::key::padX))).toUtf8().constData(),
-                decimal(voice.value(QLatin1String(remote::key::padY))).toUtf8().constData());
+                decimal(voice.value(QLatin1String(remote::key::formant))).constData());
+    std::printf("pad: %s %s\n", decimal(voice.value(QLatin1String(remote::key::padX))).constData(),
+                decimal(voice.value(QLatin1String(remote::key::padY))).constData());
     std::printf("preset: %s\n",
-                slotLine(remote::key::preset, remote::key::presetPosition).toUtf8().constData());
-    std::printf(
-        "favorite: %s\n",
-        slotLine(remote::key::favorite, remote::key::favoritePosition).toUtf8().constData());
-    std::printf("bypass: %s\n", onOff(voice.value(QLatin1String(remote::key::bypass)).toBool()));
+                slotLine(remote::key::preset, remote::key::presetPosition).constData());
+    std::printf("favorite: %s\n",
+                slotLine(remote::key::favorite, remote::key::favoritePosition).constData());
+    std::printf("bypass: %s\n", onOff(flag(remote::key::bypass)));
     for (const char* effect : remote::kEffects)
-        std::printf("%s: %s\n", effect, onOff(voice.value(QLatin1String(effect)).toBool()));
-    std::printf("recording: %s\n",
-                voice.value(QLatin1String(remote::key::recording)).toBool() ? "yes" : "no");
-}
-
-// A slot by name or position: `preset ROBOT`, `favorite 3`.
-int applySlot(Remote& remote, const QStringList& args, const char* byName, const char* atPosition) {
-    if (args.size() != 2) return usage("give one name or position");
-    const QString& which = args[1];
-    const bool applied = isPosition(which) ? remote.call(atPosition, {which.toInt()}).has_value()
-                                           : remote.call(byName, {which}).has_value();
-    return applied ? kDone : remote.code();
-}
-
-// on, off or toggle: the set method with the state, or the toggle method,
-// whose answer is printed as the new state.
-int applySwitch(Remote& remote, const QString& state, const QVariantList& prefix, const char* set,
-                const char* toggle, const QString& what) {
-    if (state == QLatin1String("on") || state == QLatin1String("off")) {
-        QVariantList arguments = prefix;
-        arguments << (state == QLatin1String("on"));
-        return remote.call(set, arguments) ? kDone : remote.code();
-    }
-    if (state != QLatin1String("toggle")) return usage("give on, off or toggle");
-    const std::optional<QDBusMessage> reply = remote.call(toggle, prefix);
-    if (!reply) return remote.code();
-    const bool on = !reply->arguments().isEmpty() && reply->arguments().first().toBool();
-    std::printf("%s %s\n", what.toUtf8().constData(), onOff(on));
-    return kDone;
+        std::printf("%s: %s\n", effect, onOff(flag(effect)));
+    std::printf("recording: %s\n", flag(remote::key::recording) ? "yes" : "no");
 }
 
 int run(const QStringList& args) {
-    if (args.isEmpty()) return usage();
-    const QString& command = args[0];
-    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-        std::printf("%s", kUsageText);
+    if (!args.isEmpty() && (args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h"))) {
+        std::printf("%s%s", kCommandsText, kBindingText);
         return kDone;
     }
-    const QStringList commands = {
-        "preset", "next-preset", "previous-preset", "favorite", "bypass", "effect",
-        "mode",   "pad",         "record",          "status"};
-    if (!commands.contains(command)) return usage("unknown command");
+    const char* problem = nullptr;
+    const std::optional<Request> request = parse(args, &problem);
+    if (!request) return usage(problem);
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
@@ -212,60 +246,30 @@ int run(const QStringList& args) {
                      bus.lastError().message().toLocal8Bit().constData());
         return kNotRunning;
     }
-    Remote remote(bus);
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QLatin1String(remote::kService), QLatin1String(remote::kPath),
+        QLatin1String(remote::kInterface), QLatin1String(request->method));
+    message.setArguments(request->arguments);
+    // The program is never started by a call: no answer means not running.
+    message.setAutoStartService(false);
+    const QDBusMessage reply = bus.call(message, QDBus::Block, kCallTimeoutMs);
+    if (reply.type() == QDBusMessage::ErrorMessage) return failure(QDBusError(reply));
 
-    if (command == QLatin1String("preset"))
-        return applySlot(remote, args, "ApplyPreset", "ApplyPresetAt");
-    if (command == QLatin1String("favorite"))
-        return applySlot(remote, args, "ApplyFavorite", "ApplyFavoriteAt");
-    if (command == QLatin1String("next-preset") || command == QLatin1String("previous-preset")) {
-        if (args.size() != 1) return usage("next-preset and previous-preset take no arguments");
-        const std::optional<QDBusMessage> reply =
-            remote.call(command == QLatin1String("next-preset") ? "NextPreset" : "PreviousPreset");
-        if (!reply) return remote.code();
-        if (!reply->arguments().isEmpty())
-            std::printf("%s\n", reply->arguments().first().toString().toUtf8().constData());
-        return kDone;
+    const QVariant answer = reply.arguments().isEmpty() ? QVariant() : reply.arguments().first();
+    switch (request->print) {
+        case Request::Print::Nothing:
+            break;
+        case Request::Print::Name:
+            std::printf("%s\n", answer.toString().toUtf8().constData());
+            break;
+        case Request::Print::Switch:
+            std::printf("%s %s\n", request->switchName.toUtf8().constData(),
+                        onOff(answer.toBool()));
+            break;
+        case Request::Print::Voice:
+            printVoice(qdbus_cast<QVariantMap>(answer));
+            break;
     }
-    if (command == QLatin1String("bypass")) {
-        if (args.size() != 2) return usage("give on, off or toggle");
-        return applySwitch(remote, args[1], {}, "SetBypass", "ToggleBypass",
-                           QStringLiteral("bypass"));
-    }
-    if (command == QLatin1String("effect")) {
-        if (args.size() != 3) return usage("give an effect and on, off or toggle");
-        return applySwitch(remote, args[2], {args[1]}, "SetEffect", "ToggleEffect",
-                           args[1].toLower());
-    }
-    if (command == QLatin1String("mode")) {
-        if (args.size() != 2 ||
-            (args[1] != QLatin1String("human") && args[1] != QLatin1String("cartoon")))
-            return usage("give human or cartoon");
-        return remote.call("SetMode", {args[1]}) ? kDone : remote.code();
-    }
-    if (command == QLatin1String("pad")) {
-        if (args.size() != 3) return usage("give the point as two numbers, X and Y");
-        const std::optional<double> x = numberOf(args[1]), y = numberOf(args[2]);
-        if (!x || !y) return usage("give the point as two numbers, X and Y");
-        return remote.call("SetPad", {*x, *y}) ? kDone : remote.code();
-    }
-    if (command == QLatin1String("record")) {
-        if (args.size() != 2 ||
-            (args[1] != QLatin1String("start") && args[1] != QLatin1String("stop")))
-            return usage("give start or stop");
-        return remote.call(args[1] == QLatin1String("start") ? "StartRecording" : "StopRecording")
-                   ? kDone
-                   : remote.code();
-    }
-    // status
-    if (args.size() != 1) return usage("status takes no arguments");
-    const std::optional<QDBusMessage> reply = remote.call("GetVoice");
-    if (!reply) return remote.code();
-    if (reply->arguments().isEmpty()) {
-        std::fprintf(stderr, "parlunectl: the voice came without its values\n");
-        return kRefused;
-    }
-    printVoice(qdbus_cast<QVariantMap>(reply->arguments().first()));
     return kDone;
 }
 
