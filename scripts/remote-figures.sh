@@ -144,8 +144,9 @@ cat <<EOF
 Parlune remote control figures
 $(sed 's/^/  /' <<<"$round_trips")
   parlunectl preset ROBOT, start to exit:  $client
-  the call to the changed voice heard:     $heard ($clean calls with no gap in the sound before it)
-  all $cycles calls:                         $heard_all ($missed not found)
+  the call to the changed voice heard:     $heard
+    ($clean of $cycles calls, those with no gap in the sound before the change;
+    over all of them: $heard_all, $missed not found)
     (on PARLUNE-01 Microphone, F0 by aubiopitch; its own delay of ${tracker_ms} ms taken off;
     the recording is silent in $silent % of its frames)
   microphone to virtual microphone:        ${chain#latency: }
