@@ -88,12 +88,14 @@ step=$(sed -n 's/.*F0 changes at \([0-9.]*\) s.*/\1/p' "$out/switch.txt")
 # F0 frames ("time f0") of a recording, 5 ms apart.
 f0_track() { aubiopitch -i "$1" -p yin -l 0.2 -s -40 -B 2048 -H 240; }
 # For each call moment on standard input: the delay (ms) to the first frame
-# from which five frames in a row hold an F0 nearer the new voice's (the one
-# before the call times the ratio) than the old one, and not an octave off;
-# "none" within 0.8 s. The live chain's drift correction may move both by up
-# to 5 %, so the frames are judged by which of the two they are nearer. Then
-# the count of silent frames between the call and that frame: a gap in the
-# output there hides the change until the sound is back.
+# from which three frames in a row (15 ms) hold an F0 nearer the new voice's
+# (the one before the call times the ratio) than the old one, and not an
+# octave off; "none" within 0.8 s. The live chain's drift correction may move
+# both by up to 5 %, so the frames are judged by which of the two they are
+# nearer; the cartoon morph's output is irregular for a moment after a jump
+# of the voice, so a longer run would be broken by it. Then the count of
+# silent frames between the call and that frame: a gap in the output there
+# hides the change until the sound is back.
 delays() {
   awk -v ratio="$ratio" -v track="$1" '
     function median(a, m,    i, j, x) {
@@ -110,7 +112,7 @@ delays() {
       for (i = 1; i <= n && found == "none"; i++) {
         if (t[i] < c || t[i] > c + 0.8) continue
         ok = 1
-        for (j = i; j < i + 5 && j <= n; j++) if (f[j] < target * 0.85 || f[j] > middle) ok = 0
+        for (j = i; j < i + 3 && j <= n; j++) if (f[j] < target * 0.85 || f[j] > middle) ok = 0
         if (ok) {
           silent = 0
           for (j = 1; j < i; j++) if (t[j] >= c && f[j] == 0) silent++
