@@ -53,22 +53,29 @@ bool toggle(MainWindow& window, Switch which) {
 
 QString number(double value) { return QString::number(value, 'g', 4); }
 
+// A preset's name by its index from 0; empty for -1 (none).
+QString presetName(int index) {
+    return index >= 0 ? QString::fromLatin1(ui::presets()[static_cast<size_t>(index)].name)
+                      : QString();
+}
+
+QString modeName() {
+    return properties().get(prop::isCartoonMorph) ? QStringLiteral("cartoon")
+                                                  : QStringLiteral("human");
+}
+
 }  // namespace
 
 QVariantMap voiceOf(const MainWindow& window) {
     QVariantMap voice;
     PropertyStore& store = properties();
-    voice.insert(QLatin1String(remote::key::mode), store.get(prop::isCartoonMorph)
-                                                       ? QStringLiteral("cartoon")
-                                                       : QStringLiteral("human"));
+    voice.insert(QLatin1String(remote::key::mode), modeName());
     voice.insert(QLatin1String(remote::key::pitch), store.get(prop::pitch));
     voice.insert(QLatin1String(remote::key::formant), store.get(prop::formant));
     voice.insert(QLatin1String(remote::key::padX), window.padX());
     voice.insert(QLatin1String(remote::key::padY), window.padY());
     const int preset = window.appliedPreset();
-    voice.insert(QLatin1String(remote::key::preset),
-                 preset >= 0 ? QString::fromLatin1(ui::presets()[static_cast<size_t>(preset)].name)
-                             : QString());
+    voice.insert(QLatin1String(remote::key::preset), presetName(preset));
     voice.insert(QLatin1String(remote::key::presetPosition), preset + 1);
     const int favorite = window.appliedFavorite();
     voice.insert(QLatin1String(remote::key::favorite),
@@ -200,20 +207,14 @@ void RemoteControl::ApplyFavoriteAt(int position) {
     window_.applyFavorite(position - 1);
 }
 
-QString RemoteControl::appliedPresetName() const {
-    const int preset = window_.appliedPreset();
-    return preset >= 0 ? QString::fromLatin1(ui::presets()[static_cast<size_t>(preset)].name)
-                       : QString();
-}
-
 QString RemoteControl::NextPreset() {
     window_.stepPreset(1);
-    return appliedPresetName();
+    return presetName(window_.appliedPreset());
 }
 
 QString RemoteControl::PreviousPreset() {
     window_.stepPreset(-1);
-    return appliedPresetName();
+    return presetName(window_.appliedPreset());
 }
 
 // --- The pad -----------------------------------------------------------------
@@ -225,11 +226,8 @@ void RemoteControl::SetPad(double x, double y) {
         refuse(remote::kErrorInvalidArgs,
                QStringLiteral("The point (%1, %2) is off the %3 pad: x goes from %4 to %5, y "
                               "from %6 to %7")
-                   .arg(number(x), number(y),
-                        properties().get(prop::isCartoonMorph) ? QStringLiteral("cartoon")
-                                                               : QStringLiteral("human"),
-                        number(range.xMin), number(range.xMax), number(range.yMin),
-                        number(range.yMax)));
+                   .arg(number(x), number(y), modeName(), number(range.xMin), number(range.xMax),
+                        number(range.yMin), number(range.yMax)));
         return;
     }
     window_.setPadPoint(x, y);

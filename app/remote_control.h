@@ -84,7 +84,6 @@ private:
     void refuse(const char* error, const QString& message);
     void queuePublish();
     void publishChanges();
-    QString appliedPresetName() const;
 
     MainWindow& window_;
     QDBusConnection connection_;
