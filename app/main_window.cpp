@@ -345,6 +345,7 @@ void MainWindow::connectVoiceSelection() {
     connect(recordTimer_, &QTimer::timeout, this, &MainWindow::update);
     connect(howToMenu_, &QMenu::aboutToShow, this, &MainWindow::openHowTo);
     connect(howToMenu_, &QMenu::aboutToHide, this, &MainWindow::closeHowTo);
+    connectSwitchSignals();
 }
 
 void MainWindow::setUpDeviceMenus() {

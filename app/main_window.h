@@ -155,6 +155,34 @@ public:
     // buttons, the bottom 8 pixels of each (the style's margin) excluded.
     bool isCollision(const QList<QAbstractButton*>& buttons, QPoint mouse) const;
 
+    // What the remote control drives (and the double clicks and the pad
+    // call too): each acts as its click does, through the same slots, so the
+    // looks and the properties follow as they would.
+    enum class Switch { Morph, Echo, Reverb, Chorus, Distortion, Tremolo };
+    // Whether the switch's button is on; the morph's is on at PARLUNE.
+    bool switchOn(Switch which) const;
+    // Clicks the switch's button unless it shows that state already.
+    void setSwitch(Switch which, bool on);
+    // Applies a preset or a favorite slot (from 0) as a double click on it
+    // does: it gets the applied look and the other page's slots lose theirs.
+    // An index outside the page applies nothing and leaves no slot of either
+    // page with the applied look (a double click with no slot checked).
+    void applyPreset(int index);
+    void applyFavorite(int index);
+    // The preset `step` places after the one with the applied look (before
+    // it when negative), around the list; from none, the first or the last.
+    void stepPreset(int step);
+    // The slot with the applied look, -1 when none has it.
+    int appliedPreset() const;
+    int appliedFavorite() const;
+    // Places the pad point as a press at it does, held in the mode's range.
+    void setPadPoint(double x, double y);
+    const ui::PadRange& padRange() const { return clampRange_; }
+    bool recording() const { return recordingState_ == RecordingState::Recording; }
+    // Clicks the record button; false when it is disabled (while a step
+    // sequence or a playback runs) and takes no click.
+    bool clickRecord();
+
 public slots:
     // Prepares the data folder and fixes the paths of config.ini and
     // favorites.dat in it. Without a home folder nothing is built and the
@@ -233,6 +261,12 @@ public slots:
     void on_facebookButton_clicked();
     void on_websiteButton_clicked();
 
+signals:
+    // The pad point, the mode, the applied slot, a switch or the recording
+    // state may have changed, whatever the cause. One action can send it
+    // several times.
+    void voiceChanged();
+
 protected:
     bool eventFilter(QObject* object, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -277,6 +311,9 @@ private:
     void setUpPresetButtons();
     void updateFavoriteSlots();
     void applyStartPoint();
+    // The switches and the record button tell of their changes.
+    void connectSwitchSignals();
+    QAbstractButton* switchButton(Switch which) const;
 
     // The pad's look and ranges for a mode.
     void showMode(bool cartoon);

@@ -95,6 +95,8 @@ void MainWindow::updateFavoriteSlots() {
         ui_->favoriteSlots->addButton(button, QDialogButtonBox::ActionRole);
         favoriteButtons_ << button;
     }
+    // Rebuilt slots have lost the applied look, and maybe a name.
+    emit voiceChanged();
 }
 
 QRadioButton* MainWindow::makeSlotButton(const QString& text, bool cartoon) {
@@ -143,6 +145,7 @@ void MainWindow::updateMatrixCursor(bool clamp) {
     ui_->pitch->setText(QString::number(pitch, 'f', 2));
     ui_->formant->setText(QString::number(formant, 'f', 2));
     ui_->customPlot->replot();
+    emit voiceChanged();
 }
 
 void MainWindow::updateWarp() {
@@ -156,6 +159,13 @@ void MainWindow::setPadPointFromPixel(const QPoint& at) {
     padY_ = ui_->customPlot->yAxis->pixelToCoord(at.y());
 }
 
+void MainWindow::setPadPoint(double x, double y) {
+    padX_ = x;
+    padY_ = y;
+    updateMatrixCursor(true);
+    updateWarp();
+}
+
 void MainWindow::mousePress(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     if (ui_->customPlot->itemAt(event->pos()) == matrixCursor_) {
@@ -167,16 +177,14 @@ void MainWindow::mousePress(QMouseEvent* event) {
     QApplication::setOverrideCursor(QCursor(Qt::BlankCursor));
     padPointerHidden_ = true;
     padDragging_ = true;
-    setPadPointFromPixel(event->pos());
-    updateMatrixCursor(true);
-    updateWarp();
+    setPadPoint(ui_->customPlot->xAxis->pixelToCoord(event->pos().x()),
+                ui_->customPlot->yAxis->pixelToCoord(event->pos().y()));
 }
 
 void MainWindow::mouseMove(QMouseEvent* event) {
     if (!padDragging_) return;
-    setPadPointFromPixel(event->pos());
-    updateMatrixCursor(true);
-    updateWarp();
+    setPadPoint(ui_->customPlot->xAxis->pixelToCoord(event->pos().x()),
+                ui_->customPlot->yAxis->pixelToCoord(event->pos().y()));
 }
 
 void MainWindow::mouseRelease(QMouseEvent* event) {
@@ -297,6 +305,26 @@ void MainWindow::setNormalLook(const QList<QAbstractButton*>& buttons) {
         button->setStyleSheet(QString::fromLatin1(kSlotNormalLook));
 }
 
+namespace {
+
+int appliedIndex(const QList<QAbstractButton*>& buttons) {
+    for (int index = 0; index < buttons.size(); ++index)
+        if (buttons[index]->styleSheet() == QLatin1String(kSlotAppliedLook)) return index;
+    return -1;
+}
+
+int checkedIndex(const QList<QAbstractButton*>& buttons) {
+    for (int index = 0; index < buttons.size(); ++index)
+        if (buttons[index]->isChecked()) return index;
+    return -1;
+}
+
+}  // namespace
+
+int MainWindow::appliedPreset() const { return appliedIndex(presetButtons_); }
+
+int MainWindow::appliedFavorite() const { return appliedIndex(favoriteButtons_); }
+
 int MainWindow::markApplied(const QList<QAbstractButton*>& buttons) {
     int applied = -1;
     for (int index = 0; index < buttons.size(); ++index) {
@@ -310,20 +338,48 @@ int MainWindow::markApplied(const QList<QAbstractButton*>& buttons) {
     return applied;
 }
 
+void MainWindow::applyPreset(int index) {
+    if (index >= 0 && index < presetButtons_.size()) {
+        presetButtons_[index]->setChecked(true);
+        markApplied(presetButtons_);
+        updatePresetParams(index);
+    } else {
+        setNormalLook(presetButtons_);
+    }
+    setNormalLook(favoriteButtons_);
+    updateMatrixCursor(false);
+}
+
+void MainWindow::applyFavorite(int index) {
+    if (index >= 0 && index < favoriteButtons_.size()) {
+        favoriteButtons_[index]->setChecked(true);
+        markApplied(favoriteButtons_);
+        updateFavoriteParams(index);
+    } else {
+        setNormalLook(favoriteButtons_);
+    }
+    setNormalLook(presetButtons_);
+    updateMatrixCursor(false);
+}
+
+void MainWindow::stepPreset(int step) {
+    const int count = presetButtons_.size();
+    if (count == 0) return;
+    const int from = appliedPreset();
+    const int to = from >= 0 ? ((from + step) % count + count) % count : (step > 0 ? 0 : count - 1);
+    applyPreset(to);
+}
+
 void MainWindow::handleSlotDoubleClick(const QMouseEvent* event) {
     // The checked button is applied, not the one under the pointer: the
     // first click of the double click has checked it already.
     const QPoint at = mapFromGlobal(event->globalPos());
-    if (!ui_->presetSlots->isHidden() && isCollision(presetButtons_, at)) {
-        const int index = markApplied(presetButtons_);
-        if (index >= 0) updatePresetParams(index);
-        setNormalLook(favoriteButtons_);
-    } else if (!ui_->favoriteSlots->isHidden() && isCollision(favoriteButtons_, at)) {
-        const int index = markApplied(favoriteButtons_);
-        if (index >= 0) updateFavoriteParams(index);
-        setNormalLook(presetButtons_);
-    }
-    updateMatrixCursor(false);
+    if (!ui_->presetSlots->isHidden() && isCollision(presetButtons_, at))
+        applyPreset(checkedIndex(presetButtons_));
+    else if (!ui_->favoriteSlots->isHidden() && isCollision(favoriteButtons_, at))
+        applyFavorite(checkedIndex(favoriteButtons_));
+    else
+        updateMatrixCursor(false);
 }
 
 int MainWindow::runModal(QDialog& dialog) {

@@ -11,6 +11,7 @@
 
 #include "app/core/properties.h"
 #include "app/main_window.h"
+#include "app/remote_control.h"
 #include "app/signal_quit.h"
 #include "app/single_instance.h"
 #include "assets/assets.h"
@@ -26,7 +27,12 @@ namespace {
 constexpr int kLiveChainReleaseWaitMs = 1000;
 
 void fillIn(ProgramParts& parts) {
-    if (!parts.makeWindow) parts.makeWindow = [] { return std::make_unique<MainWindow>(); };
+    if (!parts.makeWindow)
+        parts.makeWindow = [] {
+            auto window = std::make_unique<MainWindow>();
+            startRemoteControl(*window);
+            return window;
+        };
     if (!parts.showCrashBox)
         parts.showCrashBox = [](const QString& title) {
             QMessageBox box(QMessageBox::NoIcon, title, QStringLiteral("Catching crash..."),

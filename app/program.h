@@ -18,7 +18,8 @@ namespace parlune::app {
 // The parts the run uses, replaceable by tests; an empty member means the
 // program's own.
 struct ProgramParts {
-    // The window; the program's own is MainWindow.
+    // The window; the program's own is MainWindow with the remote control
+    // and the desktop's hotkeys on the session bus.
     std::function<std::unique_ptr<QWidget>()> makeWindow;
     // Shows a modal crash box with this title and "Catching crash...".
     std::function<void(const QString& title)> showCrashBox;

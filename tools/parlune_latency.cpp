@@ -15,11 +15,11 @@
 #include "platform/vdev/virtual_device.h"
 #include "tools/latency_onsets.h"
 #include "tools/live_chain_run.h"
+#include "tools/timed_recorder.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -33,13 +33,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 namespace engine = parlune::engine;
 namespace pulse = parlune::pulse;
 namespace tools = parlune::tools;
 namespace fs = std::filesystem;
 
-constexpr uint32_t kRate = 48000;
+constexpr uint32_t kRate = tools::TimedRecorder::kRate;
 constexpr char kWavePlaybackStream[] = "Wave playback";  // Looptap's playback side
 
 struct Options {
@@ -109,61 +108,6 @@ int parse(int argc, char** argv, Options& o) {
     return 1;
 }
 
-double steadySeconds() {
-    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
-}
-
-// A record stream read on its own thread. Each read places the stream's
-// frames on the steady clock: the last frame read was captured the stream's
-// latency ago, so frame 0 was captured `latency + frames read / rate` ago;
-// the median over all reads is the recording's start.
-class Recorder {
-public:
-    explicit Recorder(const std::string& source) : source_(source) {
-        pulse::StreamLatency latency;
-        latency.targetMs = 10;
-        stream_ = pulse::Stream::open(pulse::StreamDirection::Record, source, kRate, 1, latency,
-                                      "parlune-latency: " + source);
-        if (stream_) thread_ = std::thread([this] { run(); });
-    }
-    ~Recorder() { stop(); }
-    bool ok() const { return stream_ != nullptr; }
-    const std::string& source() const { return source_; }
-
-    // Ends the recording; false when no read could be placed on the clock.
-    bool stop(tools::TimedRecording* recording = nullptr) {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-        if (starts_.empty()) return false;
-        if (recording) {
-            std::nth_element(starts_.begin(), starts_.begin() + starts_.size() / 2, starts_.end());
-            recording->samples = samples_;
-            recording->rate = static_cast<int>(kRate);
-            recording->startSeconds = starts_[starts_.size() / 2];
-        }
-        return true;
-    }
-
-private:
-    void run() {
-        std::vector<float> chunk(kRate / 100);
-        while (!stop_ && stream_->read(chunk.data(), chunk.size())) {
-            samples_.insert(samples_.end(), chunk.begin(), chunk.end());
-            const double now = steadySeconds();
-            const int64_t latencyUs = stream_->latencyUs();
-            if (latencyUs >= 0)
-                starts_.push_back(now - latencyUs / 1e6 - double(samples_.size()) / kRate);
-        }
-    }
-
-    std::string source_;
-    std::unique_ptr<pulse::Stream> stream_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    std::vector<float> samples_;
-    std::vector<double> starts_;
-};
-
 // Voiced burst: harmonics of 140 Hz with a falling spectrum, 300 ms, 5 ms
 // edges, so a morph has a voice to work on.
 std::vector<float> voicedBurst() {
@@ -195,7 +139,9 @@ std::vector<float> burstTrain(int bursts) {
 // `outputMonitor`; prints a line per burst and returns the figures.
 bool measure(const std::string& inputSink, const std::string& outputMonitor, int bursts,
              std::vector<tools::BurstFigure>* figures) {
-    Recorder reference(inputSink + ".monitor"), output(outputMonitor);
+    const std::string referenceMonitor = inputSink + ".monitor";
+    tools::TimedRecorder reference(referenceMonitor, "parlune-latency: " + referenceMonitor),
+        output(outputMonitor, "parlune-latency: " + outputMonitor);
     auto feed = pulse::Stream::open(pulse::StreamDirection::Playback, inputSink, kRate, 1,
                                     pulse::StreamLatency{20, 0}, "parlune-latency: bursts");
     if (!reference.ok() || !output.ok() || !feed) {

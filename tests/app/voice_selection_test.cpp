@@ -32,14 +32,6 @@ namespace {
 
 class VoiceSelectionTest : public MainWindowTest {
 protected:
-    static bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < timeoutMs)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return done();
-    }
-
     static QCustomPlot* plot(MainWindow& w) { return child<QCustomPlot>(w, "customPlot"); }
     static QString text(MainWindow& w, const char* field) {
         return child<QLineEdit>(w, field)->text();

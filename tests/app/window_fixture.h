@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
@@ -150,6 +151,15 @@ protected:
         delete root_;
     }
     void SetUp() override { takeLog(); }
+
+    // Runs the event loop until `done` or the timeout; `done` once more at the end.
+    static bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < timeoutMs)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return done();
+    }
 
     template <typename T>
     static T* child(MainWindow& window, const char* name) {

@@ -29,6 +29,7 @@ TEST_F(InstalledTree, HoldsTheProgramsLibrariesAndSwitcherWithRelativeRunPaths) 
     };
     const Case cases[] = {
         {"bin/parlune", true, "$ORIGIN/../lib/parlune"},
+        {"bin/parlunectl", true, ""},
         {"bin/parlune-render", true, ""},
         {"bin/parlune-vdev", true, ""},
         {"libexec/parlune/swaplane", true, ""},
@@ -93,6 +94,16 @@ TEST_F(InstalledTree, TheDesktopEntryMetainfoAndIconsAgree) {
     }
 }
 
+// The client runs from the tree and its manual page is there, compressed.
+TEST_F(InstalledTree, TheClientRunsAndHasItsManualPage) {
+    const ProgramResult help = runProgram({at("bin/parlunectl"), "--help"});
+    EXPECT_EQ(help.exitCode, 0) << help.output;
+    EXPECT_NE(help.output.find("bindsym"), std::string::npos) << help.output;
+    const ProgramResult page = runProgram({"gzip", "-dc", at("share/man/man1/parlunectl.1.gz")});
+    EXPECT_EQ(page.exitCode, 0) << page.output;
+    EXPECT_EQ(page.output.rfind(".TH PARLUNECTL 1 ", 0), 0u) << page.output.substr(0, 80);
+}
+
 // With the lock held by another copy the installed program ends at once with
 // 0: it got as far as its own code, so the loader found every library.
 TEST_F(InstalledTree, TheInstalledProgramLoadsAndRefusesASecondCopy) {
@@ -124,20 +135,21 @@ TEST(DebianPackage, HoldsTheTreeUnderUsrAndNamesTheLibrariesPackages) {
     const ProgramResult fields = runProgram({"dpkg-deb", "-f", deb, "Package", "Depends"});
     ASSERT_EQ(fields.exitCode, 0) << fields.output;
     EXPECT_NE(fields.output.find("Package: parlune\n"), std::string::npos) << fields.output;
-    for (const char* library : {"libqt5widgets5", "libqt5network5", "libqcustomplot2.1",
-                                "libpulse0", "libsndfile1", "libsamplerate0"})
+    for (const char* library : {"libqt5widgets5", "libqt5network5", "libqt5dbus5",
+                                "libqcustomplot2.1", "libpulse0", "libsndfile1", "libsamplerate0"})
         EXPECT_NE(fields.output.find(library), std::string::npos) << library << "\n"
                                                                   << fields.output;
 
     const std::string root = dir.file("root");
     const ProgramResult unpacked = runProgram({"dpkg-deb", "-x", deb, root});
     ASSERT_EQ(unpacked.exitCode, 0) << unpacked.output;
-    for (const char* file : {"usr/bin/parlune", "usr/bin/parlune-render", "usr/bin/parlune-vdev",
-                             "usr/lib/parlune/liblooptap.so", "usr/lib/parlune/libcapwell.so",
-                             "usr/libexec/parlune/swaplane",
-                             "usr/share/applications/io.github.parlune.Parlune.desktop",
-                             "usr/share/metainfo/io.github.parlune.Parlune.metainfo.xml",
-                             "usr/share/icons/hicolor/48x48/apps/io.github.parlune.Parlune.png"})
+    for (const char* file :
+         {"usr/bin/parlune", "usr/bin/parlunectl", "usr/bin/parlune-render", "usr/bin/parlune-vdev",
+          "usr/share/man/man1/parlunectl.1.gz", "usr/lib/parlune/liblooptap.so",
+          "usr/lib/parlune/libcapwell.so", "usr/libexec/parlune/swaplane",
+          "usr/share/applications/io.github.parlune.Parlune.desktop",
+          "usr/share/metainfo/io.github.parlune.Parlune.metainfo.xml",
+          "usr/share/icons/hicolor/48x48/apps/io.github.parlune.Parlune.png"})
         EXPECT_TRUE(fs::is_regular_file(root + "/" + file)) << file;
     EXPECT_EQ(parlune::test::runPath(root + "/usr/bin/parlune"), "$ORIGIN/../lib/parlune");
 }

@@ -82,7 +82,7 @@ bool BackgroundProgram::signal(int signalNumber) {
     return running() && ::kill(pid_, signalNumber) == 0;
 }
 
-ProgramResult BackgroundProgram::wait(int timeoutMs) {
+ProgramResult BackgroundProgram::wait(int timeoutMs, const std::function<void()>& meanwhile) {
     if (!running()) return finish(-1, false);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
@@ -93,7 +93,10 @@ ProgramResult BackgroundProgram::wait(int timeoutMs) {
             return finish(done == pid_ ? status : -1, false);
         }
         if (std::chrono::steady_clock::now() >= deadline) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (meanwhile)
+            meanwhile();
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ::kill(pid_, SIGKILL);
     waitpid(pid_, &status, 0);

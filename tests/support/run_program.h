@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,11 @@ public:
     bool started() const { return pid_ > 0; }
     bool running() const { return pid_ > 0 && !reaped_; }
     bool signal(int signalNumber);
-    // Waits for the exit up to timeoutMs, then kills the program.
-    ProgramResult wait(int timeoutMs = kProgramTimeoutMs);
+    // Waits for the exit up to timeoutMs, then kills the program. `meanwhile`
+    // runs between the looks at the program (a test's event loop, so that a
+    // service in the test answers the program); without it the wait sleeps.
+    ProgramResult wait(int timeoutMs = kProgramTimeoutMs,
+                       const std::function<void()>& meanwhile = {});
     // Kills the program at once and reaps it.
     ProgramResult kill();
 
