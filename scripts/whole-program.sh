@@ -88,8 +88,12 @@ wp_record() {
   wait "$recorder" 2>/dev/null || true
 }
 
-# The voice's F0 in Hz (scripts/voice-f0.sh).
-wp_f0() { bash "$wp_scripts/voice-f0.sh" "$1" | cut -d' ' -f1; }
+# The voice's F0 in Hz (scripts/voice-f0.sh), 0 when it cannot be measured.
+wp_f0() {
+  local measured
+  measured=$(bash "$wp_scripts/voice-f0.sh" "$1" 2>/dev/null) || measured=0
+  echo "${measured%% *}"
+}
 
 # A click (or $3 clicks, 80 ms apart) at window point $1 $2.
 wp_click() {
