@@ -79,12 +79,14 @@ rss_start=$(wp_rss_kb)
 cpu_start=$(wp_cpu_seconds)
 started=$(date +%s)
 
+# "mode ms" per minute: the morph modes differ by their own delay.
 latencies=()
 deviations=()
 applied=0
 for minute in $(seq 1 "$minutes"); do
   minute_start=$(date +%s)
-  preset=${wp_presets[$(((minute - 1) % ${#wp_presets[@]}))]}
+  index=$(((minute - 1) % ${#wp_presets[@]}))
+  preset=${wp_presets[$index]}
   line="minute $minute/$minutes: $preset"
   if wp_preset "$preset"; then
     applied=$((applied + 1))
@@ -106,7 +108,7 @@ for minute in $(seq 1 "$minutes"); do
   sleep 1
   ms=$(latency_ms micsink parlune_01_mic 3)
   wp_feed_start
-  [ -n "$ms" ] && latencies+=("$ms")
+  [ -n "$ms" ] && latencies+=("${wp_preset_modes[$index]} $ms")
   echo "$line, latency ${ms:-not measured} ms, RSS $(mb "$(wp_rss_kb)") MB"
   if [ "$minute" -lt "$minutes" ]; then
     sleep $((minute_start + 60 - $(date +%s))) 2>/dev/null || true
@@ -138,8 +140,11 @@ files_running=$(files_state)
 wp_close
 files_after=$(files_state)
 
-band=$(printf '%s\n' "${latencies[@]}" | sort -n |
-  awk '{ v[NR] = $1 } END { if (NR) printf "min %.1f, median %.1f, max %.1f ms over %d measurements", v[1], v[int((NR + 1) / 2)], v[NR], NR; else print "not measured" }')
+# Lowest, median and highest of the minutes' latencies in mode $1 (all: any).
+band() {
+  printf '%s\n' "${latencies[@]}" | awk -v m="$1" 'm == "all" || $1 == m { print $2 }' | sort -n |
+    awk '{ v[NR] = $1 } END { if (NR) printf "min %.1f, median %.1f, max %.1f ms (%d minutes)", v[1], v[int((NR + 1) / 2)], v[NR], NR; else print "not measured" }'
+}
 worst=$(printf '%s\n' "${deviations[@]}" |
   awk '{ a = $1 < 0 ? -$1 : $1; if (a >= w) { w = a; s = $1 } } END { if (NR) printf "%s %%", s; else print "-" }')
 run_line=$(grep -o 'Live chain run: .*' "$out/parlune.log" | tail -1)
@@ -148,7 +153,10 @@ cat <<EOF
 soak summary ($minutes min of the whole program)
   resident memory:       $(mb "$rss_start") MB at start, $(mb "$rss_end") MB at the end ($(awk -v a="$rss_start" -v b="$rss_end" 'BEGIN { printf "%+.1f", (b - a) / 1024 }') MB)
   CPU share:             $(awk -v a="$cpu_start" -v b="$cpu_end" -v s="$((ended - started))" 'BEGIN { if (s > 0) printf "%.1f", (b - a) * 100 / s }') % of one core
-  latency, microphone to virtual microphone: $band
+  latency, microphone to virtual microphone:
+    all minutes:         $(band all)
+    human presets:       $(band human)
+    cartoon presets:     $(band cartoon)
   pass-through latency:  ${pass_start:-not measured} ms at start, ${pass_end:-not measured} ms at the end
   presets applied:       $applied of $minutes; worst F0 against the file render: $worst
   live chain:            ${run_line#Live chain run: }

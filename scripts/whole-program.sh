@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The built program as a person runs it, for the demo and the soak: a private
 # audio server (scripts/private-pulse.sh), a private virtual display, the
 # program with its own data and runtime folders, the speech sample looping
@@ -24,6 +25,7 @@ wp_human_button=(855 155)
 # The presets list: DAVID JOHN ALICE EMILY GOBLIN MEERKAT ROBOT ALIEN, one
 # every 56 pixels.
 wp_presets=(DAVID JOHN ALICE EMILY GOBLIN MEERKAT ROBOT ALIEN)
+wp_preset_modes=(human human human human cartoon cartoon cartoon cartoon)
 wp_preset_x=163
 wp_preset_first_y=171
 wp_preset_step=56
