@@ -210,6 +210,16 @@ void RunFmodFunction() {
     recordSound.release();
     system.release();
     setPhase(LiveChainStatus::Phase::Ended);
+    // The run's counters for whoever reads the program's output (the soak):
+    // they are gone with the process otherwise.
+    qDebug().noquote() << QString(
+                              "Live chain run: %1 passes, %2 slowed, %3 hastened, %4 underruns, "
+                              "%5 device underruns")
+                              .arg(status.passes.load())
+                              .arg(status.slowPasses.load())
+                              .arg(status.fastPasses.load())
+                              .arg(status.underruns.load())
+                              .arg(status.deviceUnderruns.load());
     qDebug() << "RunFmodFunction stops.................";
     gate.leave();
 }

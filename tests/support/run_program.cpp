@@ -113,15 +113,33 @@ ProgramResult BackgroundProgram::kill() {
     return finish(status, false);
 }
 
+std::string BackgroundProgram::outputSoFar() const {
+    std::ifstream in(outputPath_, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return startError_ + text.str();
+}
+
+bool BackgroundProgram::waitForOutput(const std::string& text, int timeoutMs) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (true) {
+        if (outputSoFar().find(text) != std::string::npos) return true;
+        if (!running() || std::chrono::steady_clock::now() >= deadline) return false;
+        // Ended? Asked without reaping, so wait() still gets the exit status.
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == pid_)
+            return outputSoFar().find(text) != std::string::npos;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 ProgramResult BackgroundProgram::finish(int status, bool timedOut) {
     ProgramResult result;
     result.timedOut = timedOut;
     if (reaped_ && !timedOut && status >= 0 && WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
-    std::ifstream in(outputPath_, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    result.output = startError_ + text.str();
+    result.output = outputSoFar();
     return result;
 }
 

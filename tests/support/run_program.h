@@ -40,6 +40,12 @@ public:
 
     bool started() const { return pid_ > 0; }
     bool running() const { return pid_ > 0 && !reaped_; }
+    pid_t pid() const { return pid_; }
+    // What the program has written so far (standard output and error).
+    std::string outputSoFar() const;
+    // Waits up to timeoutMs for `text` in the output; false when it did not
+    // come or the program ended without it.
+    bool waitForOutput(const std::string& text, int timeoutMs) const;
     bool signal(int signalNumber);
     // Waits for the exit up to timeoutMs, then kills the program. `meanwhile`
     // runs between the looks at the program (a test's event loop, so that a

@@ -67,5 +67,23 @@ TEST(BackgroundProgram, RunsUntilSignalledOrKilled) {
     EXPECT_EQ(result.exitCode, -1);  // ended by a signal
 }
 
+// Waiting for a line of a running program: it comes while the program still
+// runs; a program that ends without it ends the wait at once, and its exit
+// status is still there for wait().
+TEST(BackgroundProgram, WaitsForTextInTheOutputOfARunningProgram) {
+    BackgroundProgram talker({"sh", "-c", "sleep 0.2; echo ready; exec sleep 30"});
+    EXPECT_TRUE(talker.waitForOutput("ready", 10000));
+    EXPECT_TRUE(talker.running());
+    EXPECT_EQ(talker.outputSoFar(), "ready\n");
+
+    BackgroundProgram quitter({"sh", "-c", "echo other; exit 3"});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(quitter.waitForOutput("ready", 30000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    const ProgramResult result = quitter.wait(5000);
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_EQ(result.output, "other\n");
+}
+
 }  // namespace
 }  // namespace parlune::test

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -165,6 +166,16 @@ double medianF0(const std::vector<float>& x, int rate, double minHz, double maxH
     if (f0s.empty()) return 0.0;
     std::nth_element(f0s.begin(), f0s.begin() + f0s.size() / 2, f0s.end());
     return f0s[f0s.size() / 2];
+}
+
+double voiceF0(const std::string& wavPath, int* frames) {
+    const ProgramResult r =
+        runProgram({"bash", std::string(PARLUNE_SOURCE_DIR) + "/scripts/voice-f0.sh", wavPath});
+    double hz = 0;
+    int inBand = 0;
+    if (r.exitCode != 0 || std::sscanf(r.output.c_str(), "%lf %d", &hz, &inBand) != 2) return 0.0;
+    if (frames) *frames = inBand;
+    return hz;
 }
 
 long findOffset(const std::vector<float>& signal, const std::vector<float>& probe) {

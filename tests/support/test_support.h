@@ -37,6 +37,13 @@ std::vector<float> whiteNoise(size_t length, uint32_t seed);
 // mono signal, searched between minHz and maxHz. 0 when nothing is voiced.
 double medianF0(const std::vector<float>& x, int rate, double minHz = 60, double maxHz = 500);
 
+// The F0 (Hz) of a recorded voice as the demo and the soak measure it
+// (scripts/voice-f0.sh: aubiopitch, the median of the voice's densest band
+// of frames, so a harmonic the tracker locks onto now and then does not move
+// it). 0 when nothing is voiced or the script cannot run; `frames` (if given)
+// receives the frames in the band.
+double voiceF0(const std::string& wavPath, int* frames = nullptr);
+
 // Offset (samples) of `probe` inside `signal` by cross-correlation, or -1.
 long findOffset(const std::vector<float>& signal, const std::vector<float>& probe);
 
