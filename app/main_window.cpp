@@ -247,8 +247,16 @@ void MainWindow::hideRecordingButtons() {
 }
 
 void MainWindow::chooseStartupSpeaker() {
+    // The first output is the default, which is still the virtual device
+    // when the last run ended without giving the speaker back: playing the
+    // recordings there, or naming it to Looptap, would be heard by nobody.
     const QStringList outputs = services_.playbackDevices();
-    const QString speaker = outputs.isEmpty() ? QString() : outputs.first();
+    QString speaker = outputs.isEmpty() ? QString() : outputs.first();
+    for (const QString& output : outputs)
+        if (!isVirtualDevice(output)) {
+            speaker = output;
+            break;
+        }
     properties().set(prop::speakerPlayDevice, speaker);
     qDebug().noquote() << QStringLiteral("selectdevice ........ ") + speaker;
     if (!configPath_.empty()) data::writeConfigIni(configPath_, speaker.toStdString());

@@ -337,6 +337,7 @@ private:
     // The live chain stopped and started again around a change of device.
     void restartLiveChain();
     void popUpDeviceMenu(QPushButton* button, QMenu* menu);
+    static bool isVirtualDevice(const QString& name);
 
     void startUpdateCheck();
     // The update component's events, as the update check passes them on.

@@ -16,10 +16,6 @@
 namespace parlune::app {
 namespace {
 
-// The virtual device is never offered: recording from it or playing to it
-// would loop the voice back into itself.
-bool isVirtualDevice(const QString& name) { return name.contains(QLatin1String("Parlune")); }
-
 const char* const kVoipEntry = "Output to Skype/VoIP App";
 
 // Switching speakers: the pass-through gets a second to let go of the old one.
@@ -35,6 +31,12 @@ void clearMenu(QMenu* menu) {
 }
 
 }  // namespace
+
+// The virtual device is never offered: recording from it or playing to it
+// would loop the voice back into itself.
+bool MainWindow::isVirtualDevice(const QString& name) {
+    return name.contains(QLatin1String("Parlune"));
+}
 
 void MainWindow::getDevices() {
     clearMenu(inputMenu_);

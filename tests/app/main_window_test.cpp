@@ -118,6 +118,20 @@ TEST_F(MainWindowTest, VirtualDeviceStillDefaultShowsTheBoxBeforeTheRouting) {
     EXPECT_LT(box, log.indexOf(QStringLiteral("+++++++++++++++++ PLAY")));
 }
 
+TEST_F(MainWindowTest, AStartAfterARunThatLeftTheVirtualDeviceDefaultPicksTheSpeaker) {
+    // A run killed while routed leaves PARLUNE-01 the default, so it heads the
+    // list; the recordings must still play on the speaker, and Looptap be told it.
+    WindowServices services = loggingServices();
+    services.playbackDevices = [] {
+        return QStringList{QStringLiteral("PARLUNE-01 (Parlune Virtual Audio)"),
+                           QStringLiteral("Speaker"), QStringLiteral("Headphones")};
+    };
+    MainWindow window(std::move(services));
+    EXPECT_EQ(properties().get(prop::speakerPlayDevice), QStringLiteral("Speaker"));
+    EXPECT_EQ(readAll(dataFolder() / "config.ini"), "Speaker");
+    EXPECT_EQ(child<QPushButton>(window, "OutputList")->text(), QStringLiteral("Speaker"));
+}
+
 // Every widget of the form: kind and geometry, then the stacking order.
 TEST_F(MainWindowTest, FormHoldsTheInventory) {
     MainWindow window(loggingServices());
