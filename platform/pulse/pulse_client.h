@@ -61,6 +61,10 @@ public:
     bool setDefaultSink(const std::string& name);
     bool setDefaultSource(const std::string& name);
     bool setSourceMute(const std::string& name, bool mute);
+    // Suspends a sink or lets it run again; false when the server refused.
+    bool suspendSink(const std::string& name, bool suspend);
+    // The server's own name: "pulseaudio", or one that names PipeWire.
+    std::string serverName();
 
     std::vector<ModuleInfo> modules();
     // Returns the new module's index, or -1 on failure.

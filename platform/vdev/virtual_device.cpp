@@ -199,6 +199,16 @@ Outcome removeVirtualDevice(pulse::PulseClient& client) {
     return outcome;
 }
 
+bool restartVirtualSinkClock(pulse::PulseClient& client) {
+    const auto sinks = client.sinks();
+    if (!findByName(sinks, kSinkName)) return false;
+    if (client.serverName().find("PipeWire") != std::string::npos) return true;
+    // Let run again even when the suspend was refused: the sink must never
+    // stay suspended because of this.
+    const bool suspended = client.suspendSink(kSinkName, true);
+    return client.suspendSink(kSinkName, false) && suspended;
+}
+
 Status virtualDeviceStatus(pulse::PulseClient& client) {
     Status status;
     status.sinkPresent = findByName(client.sinks(), kSinkName) != nullptr;

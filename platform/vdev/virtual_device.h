@@ -44,6 +44,16 @@ Outcome ensureVirtualDevice(pulse::PulseClient& client);
 // Unloads the modules that make the virtual device. Idempotent.
 Outcome removeVirtualDevice(pulse::PulseClient& client);
 
+// On PulseAudio a null sink that nothing plays into renders two seconds
+// ahead, and keeps that timer when streams arrive: PARLUNE-01's microphone
+// then passes nothing for up to 2 s after it was loaded. Suspending the sink
+// and letting it run again starts its clock anew at the latency its streams
+// ask for now, so call it once a stream that keeps it busy (the live chain's
+// output) is on it. PipeWire is not held up this way (and a sink it suspends
+// passes nothing to streams that come later): there this does nothing. False
+// when the sink is missing or the server refused.
+bool restartVirtualSinkClock(pulse::PulseClient& client);
+
 struct Status {
     bool sinkPresent = false;
     bool sourcePresent = false;
