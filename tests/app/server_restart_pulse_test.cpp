@@ -23,8 +23,8 @@
 #include "platform/pulse/pulse_client.h"
 #include "platform/vdev/virtual_device.h"
 #include "routing/routing.h"
-#include "tests/support/server_streams.h"
 #include "tests/support/test_support.h"
+#include "tools/server_streams.h"
 
 namespace parlune::app {
 namespace {
@@ -94,7 +94,7 @@ TEST(ServerRestartPulse, TheWindowRoutesPARLUNE01AgainAndLooptapPassesAgain) {
         const QtMessageHandler previous = qInstallMessageHandler(collect);
 
         ASSERT_TRUE(test::restartPrivateServer());
-        const auto back = test::Clock::now();
+        const auto back = tools::Clock::now();
         const bool rerouted = waitUntil(
             [&] {
                 const Routed r = routedNow();
@@ -102,13 +102,13 @@ TEST(ServerRestartPulse, TheWindowRoutesPARLUNE01AgainAndLooptapPassesAgain) {
             },
             10000);
         const double reroutedMs =
-            std::chrono::duration<double, std::milli>(test::Clock::now() - back).count();
+            std::chrono::duration<double, std::milli>(tools::Clock::now() - back).count();
         // Looptap passes a tone played into PARLUNE-01 to the speaker again.
-        std::optional<test::Clock::time_point> heard;
+        std::optional<tools::Clock::time_point> heard;
         if (rerouted) {
-            test::SourceRecording speaker(speakerBefore + ".monitor");
-            test::ToneFeed tone("parlune_01", 440.0);
-            const auto played = test::Clock::now();
+            tools::SourceRecording speaker(speakerBefore + ".monitor");
+            tools::ToneFeed tone("parlune_01", 440.0);
+            const auto played = tools::Clock::now();
             waitUntil(
                 [&] {
                     heard = speaker.firstLoud(played, 0.05);

@@ -11,12 +11,14 @@
 #include "platform/pulse/pulse_client.h"
 #include "platform/vdev/virtual_device.h"
 #include "tests/support/run_program.h"
-#include "tests/support/server_streams.h"
 #include "tests/support/test_support.h"
+#include "tools/server_streams.h"
 
 namespace fs = std::filesystem;
 namespace pp = parlune::pulse;
 using namespace parlune::test;
+using parlune::tools::Clock;
+using parlune::tools::ToneFeed;
 
 namespace {
 

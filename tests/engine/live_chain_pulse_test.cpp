@@ -6,8 +6,8 @@
 #include "platform/audiolib/inprocess.h"
 #include "platform/pulse/pulse_client.h"
 #include "tests/support/run_program.h"
-#include "tests/support/server_streams.h"
 #include "tests/support/test_support.h"
+#include "tools/server_streams.h"
 
 #include <gtest/gtest.h>
 #include <QtConcurrent>
@@ -29,7 +29,7 @@ using namespace std::chrono_literals;
 
 constexpr uint32_t kRate = 16000;
 
-using Recorder = test::SourceRecording;
+using Recorder = tools::SourceRecording;
 
 class LiveChainPulseTest : public ::testing::Test {
 protected:
@@ -230,8 +230,8 @@ TEST_F(LiveChainPulseTest, NewDefaultSinkTakesTheOutputOver) {
 }
 
 // A 440 Hz tone into the microphone until it is destroyed or the server goes.
-struct ToneFeed : test::ToneFeed {
-    ToneFeed() : test::ToneFeed("micsink", 440.0, kRate) {}
+struct ToneFeed : tools::ToneFeed {
+    ToneFeed() : tools::ToneFeed("micsink", 440.0, kRate) {}
 };
 
 // The debug log's lines that contain `part`, with the time each was written.
@@ -276,7 +276,7 @@ private:
 
 // RMS of each 50 ms window.
 std::vector<double> windowRms(const std::vector<float>& samples) {
-    return test::windowRms(samples, kRate / 20);
+    return tools::windowRms(samples, kRate / 20);
 }
 
 // The server going away while the microphone is heard: the output is silence

@@ -15,12 +15,15 @@
 #include "looptap/looptap.h"
 #include "platform/pulse/pulse_client.h"
 #include "platform/vdev/virtual_device.h"
-#include "tests/support/server_streams.h"
 #include "tests/support/test_support.h"
+#include "tools/server_streams.h"
 
 namespace fs = std::filesystem;
 namespace pulse = parlune::pulse;
 using namespace parlune::test;
+using parlune::tools::Clock;
+using parlune::tools::SourceRecording;
+using parlune::tools::ToneFeed;
 using namespace std::chrono_literals;
 
 namespace {

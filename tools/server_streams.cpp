@@ -1,12 +1,11 @@
-#include "tests/support/server_streams.h"
+#include "tools/server_streams.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "platform/pulse/pulse_client.h"
-#include "tests/support/test_support.h"
 
-namespace parlune::test {
+namespace parlune::tools {
 
 ToneFeed::ToneFeed(const std::string& sink, double hz, uint32_t rate, float amplitude) {
     pulse::StreamLatency latency;
@@ -84,6 +83,14 @@ std::optional<Clock::time_point> SourceRecording::firstLoud(Clock::time_point fr
     return std::nullopt;
 }
 
+double rms(const std::vector<float>& samples, size_t from, size_t to) {
+    to = std::min(to, samples.size());
+    if (from >= to) return 0.0;
+    double sum = 0;
+    for (size_t n = from; n < to; ++n) sum += double(samples[n]) * samples[n];
+    return std::sqrt(sum / double(to - from));
+}
+
 std::vector<double> windowRms(const std::vector<float>& samples, size_t window) {
     std::vector<double> out;
     for (size_t i = 0; i + window <= samples.size(); i += window)
@@ -91,4 +98,4 @@ std::vector<double> windowRms(const std::vector<float>& samples, size_t window) 
     return out;
 }
 
-}  // namespace parlune::test
+}  // namespace parlune::tools

@@ -1,13 +1,15 @@
-// Sound on the private audio server for tests: a tone played into a sink and
-// a source recorded with the time each piece arrived, each on a thread of its
-// own, so a test can play, restart the server and listen at once.
+// Sound on an audio server for tests and measuring tools: a tone played into
+// a sink and a source recorded with the time each piece arrived, each on a
+// thread of its own, so a caller can play, restart the server and listen at
+// once.
 //
-// Thread contract: each object is used by one thread (the test's); its
+// Thread contract: each object is used by one thread (the caller's); its
 // stream runs on its own thread until the object is stopped or destroyed.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -20,7 +22,7 @@ namespace parlune::pulse {
 class Stream;
 }
 
-namespace parlune::test {
+namespace parlune::tools {
 
 using Clock = std::chrono::steady_clock;
 
@@ -71,7 +73,9 @@ private:
     std::thread thread_;
 };
 
+// RMS of samples [from, to).
+double rms(const std::vector<float>& samples, size_t from = 0, size_t to = SIZE_MAX);
 // RMS of each window of `window` samples.
 std::vector<double> windowRms(const std::vector<float>& samples, size_t window);
 
-}  // namespace parlune::test
+}  // namespace parlune::tools
