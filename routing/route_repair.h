@@ -29,7 +29,8 @@ namespace parlune::routing {
 class RouteRepair : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kRetryMs = 500;
+    // As often as a lost stream is looked for (pulse::kReopenIntervalMs).
+    static constexpr int kRetryMs = 250;
 
     // Both run on the runner's thread.
     struct Steps {

@@ -20,6 +20,7 @@ namespace parlune::routing {
 namespace {
 
 constexpr unsigned long kSettleMs = 200;
+constexpr int kStreamOnDeviceWaitMs = 1000;
 // The switcher finishes in well under a second; waiting for it keeps a
 // "restoreplay" from overtaking the "setplay" before it.
 constexpr int kSwitcherTimeoutMs = 5000;
@@ -125,8 +126,9 @@ bool repairRouting(std::string* why) {
         return false;
     }
     if (playing) setQuibDefault();
-    // The live chain's output has followed the default onto the new sink.
-    if (outcome.changed) vdev::restartVirtualSinkClock(client);
+    // Once the live chain's output, which follows the default, is on the new
+    // sink; it opens again within a fraction of a second of the server's return.
+    if (outcome.changed) vdev::restartVirtualSinkClock(client, kStreamOnDeviceWaitMs);
     if (playing && !isQuibDefault()) {
         if (why) *why = "PARLUNE-01 did not become the default playback device";
         return false;

@@ -181,6 +181,7 @@ DeviceInfo deviceEntry(const Info* i) {
     d.channels = i->sample_spec.channels;
     d.muted = i->mute != 0;
     d.ownerModule = i->owner_module;
+    d.latencyUs = i->latency;
     return d;
 }
 DeviceInfo entry(const pa_sink_info* i) { return deviceEntry(i); }

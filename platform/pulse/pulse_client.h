@@ -24,6 +24,8 @@ struct DeviceInfo {
     bool isMonitor = false;  // sources only: monitor of a sink
     bool muted = false;
     uint32_t ownerModule = UINT32_MAX;  // index of the module that made it, if any
+    // What the device holds now: a sink's rendered sound not yet played.
+    uint64_t latencyUs = 0;
 };
 
 struct ModuleInfo {
