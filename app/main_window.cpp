@@ -42,6 +42,7 @@
 #include "online/update_check.h"
 #include "online/usage_ping.h"
 #include "routing/mic_mute.h"
+#include "routing/route_repair.h"
 #include "routing/routing.h"
 #include "ui_main_window.h"
 
@@ -154,6 +155,10 @@ WindowServices WindowServices::system() {
     s.askYesNo = [](const QString& title, const QString& text) {
         QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
+    };
+    s.keepRouting = [](QObject* owner, routing::RouteRepair::Runner run,
+                       std::function<void()> waitForSteps) {
+        routing::keepRoutingRepaired(owner, std::move(run), std::move(waitForSteps));
     };
     return s;
 }
@@ -284,6 +289,13 @@ void MainWindow::startRouting() {
     services_.requireVirtualDevice();
     qDebug("+++++++++++++++++ PLAY");
     services_.startQuibDefault();
+    if (services_.keepRouting)
+        services_.keepRouting(
+            this,
+            [this](std::function<void()> work, std::function<void()> then) {
+                steps_->run(std::move(work), std::move(then));
+            },
+            [this] { steps_->waitForIdle(); });
 }
 
 void MainWindow::startLiveChain() {

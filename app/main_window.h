@@ -108,6 +108,15 @@ struct WindowServices {
     std::function<QString(QWidget* parent)> askExportFileName;
     // The record button's blink and countdown tick.
     int recordTickMs = 500;
+    // Watches the audio server from start-up on and puts the routing back
+    // after the server lost PARLUNE-01 (routing::keepRoutingRepaired): given
+    // the window as owner, a runner of the window's steps and the wait for
+    // them. Empty: nothing watches.
+    std::function<void(
+        QObject* owner,
+        std::function<void(std::function<void()> work, std::function<void()> then)> run,
+        std::function<void()> waitForSteps)>
+        keepRouting;
 
     // Routing, engine and desktop. Also hands routing the pass-through
     // (Looptap) and recorder (Capwell) calls this program links, and makes its

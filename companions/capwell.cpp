@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -15,14 +16,21 @@
 #include "platform/base/pcm16.h"
 #include "platform/base/spsc_ring.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/pulse/stream_reopener.h"
 #include "platform/vdev/virtual_device.h"
 
 namespace {
 
 using namespace parlune;
+using Clock = std::chrono::steady_clock;
 
 // Seconds of audio the ring holds for a writer that has fallen behind.
 constexpr size_t kRingSeconds = 4;
+
+std::unique_ptr<pulse::Stream> openStream(uint32_t rate, uint8_t channels) {
+    return pulse::Stream::open(pulse::StreamDirection::Record, vdev::kSourceName, rate, channels,
+                               {20, 0}, "Capwell recording", "Capwell");
+}
 
 class Recording {
 public:
@@ -35,8 +43,7 @@ public:
             for (const auto& s : client.sources())
                 if (s.name == vdev::kSourceName) rate = s.rate, channels = s.channels;
         }
-        auto stream = pulse::Stream::open(pulse::StreamDirection::Record, vdev::kSourceName, rate,
-                                          channels, {20, 0}, "Capwell recording", "Capwell");
+        auto stream = openStream(rate, channels);
         if (!stream) return nullptr;
         SF_INFO info{};
         info.samplerate = static_cast<int>(rate);
@@ -55,6 +62,7 @@ public:
     ~Recording() {
         running_ = false;
         capture_.join();
+        reopener_.reset();  // waits for an open in hand
         writer_.join();
         if (writeFailed_) target_->fail("a block could not be written");
         if (sf_close(file_) != 0) target_->fail("the header could not be written");
@@ -71,7 +79,17 @@ private:
           file_(file),
           channels_(channels),
           blockFrames_(rate / 100),
+          blockTime_(
+              std::chrono::nanoseconds(static_cast<int64_t>(blockFrames_) * 1000000000LL / rate)),
           ring_(static_cast<size_t>(rate) * channels * kRingSeconds) {
+        reopener_ = std::make_unique<pulse::StreamReopener>(
+            pulse::StreamDirection::Record, vdev::kSourceName,
+            [rate, channels] { return openStream(rate, channels); },
+            [](bool lost) {
+                std::fprintf(stderr, "capwell: %s %s\n", vdev::kSourceDescription,
+                             lost ? "went away; recording silence until it is back"
+                                  : "is back; recording again");
+            });
         captureBlock_.resize(blockFrames_ * channels_);
         writeBlock_.resize(blockFrames_ * channels_ * 8);
         pcmBlock_.resize(writeBlock_.size());
@@ -81,11 +99,27 @@ private:
 
     // Moves audio from the stream into the ring; never touches the file, so a
     // slow disk cannot hold up the reads. What does not fit is dropped, whole
-    // frames, since the ring and every block hold whole frames.
+    // frames, since the ring and every block hold whole frames. While the
+    // device is gone the ring gets silence at the device's pace, until the
+    // reopener's stream is taken over.
     void captureLoop() {
+        bool failed = false;
+        auto deadline = Clock::now();
         while (running_) {
-            if (!stream_->read(captureBlock_.data(), blockFrames_)) break;
+            if (failed && reopener_->takeOver(stream_)) failed = false;
+            if (!failed) {
+                if (stream_->read(captureBlock_.data(), blockFrames_)) {
+                    ring_.push(captureBlock_.data(), captureBlock_.size());
+                    continue;
+                }
+                failed = true;
+                reopener_->lost();
+                deadline = Clock::now();
+            }
+            std::fill(captureBlock_.begin(), captureBlock_.end(), 0.0f);
             ring_.push(captureBlock_.data(), captureBlock_.size());
+            deadline += blockTime_;
+            std::this_thread::sleep_until(deadline);
         }
         captureDone_ = true;
     }
@@ -111,7 +145,9 @@ private:
     SNDFILE* file_;
     uint8_t channels_;
     size_t blockFrames_;
+    Clock::duration blockTime_;
     base::SpscRing<float> ring_;  // capture thread in, writer thread out
+    std::unique_ptr<pulse::StreamReopener> reopener_;
     std::vector<float> captureBlock_, writeBlock_;
     std::vector<int16_t> pcmBlock_;
     std::atomic<bool> running_{true};

@@ -3,12 +3,16 @@
 // (see playdev_file.h), and puts that device back.
 // Exit codes: 0 done, 1 not done (the message says why), 2 wrong usage,
 // 3 audio server not reachable.
+#include <unistd.h>
+
 #include <cstdio>
 #include <exception>
+#include <sstream>
 #include <string>
 
 #include "app/core/data_files.h"
 #include "app/core/playdev_file.h"
+#include "platform/base/files.h"
 #include "platform/pulse/pulse_client.h"
 #include "platform/vdev/virtual_device.h"
 
@@ -31,6 +35,25 @@ const parlune::pulse::DeviceInfo* findSink(const std::vector<parlune::pulse::Dev
     return nullptr;
 }
 
+// The program run that started the switcher: its process id and its start
+// time (clock ticks after boot), so a process id used again later is another
+// run.
+std::string callerRun() {
+    const pid_t parent = getppid();
+    std::string stat;
+    std::string run = std::to_string(parent);
+    if (parlune::base::readRegularFile("/proc/" + run + "/stat", 4096, &stat, nullptr)) {
+        // Fields after the command name, which is in parentheses and may hold
+        // spaces; the start time is field 22, the 20th after it.
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        std::string field;
+        for (int i = 0; i < 20 && fields >> field; ++i) {
+        }
+        if (fields) run += ":" + field;
+    }
+    return run;
+}
+
 int setPlay(PulseClient& client, const std::string& iniPath) {
     const auto sinks = client.sinks();
     const auto* virtualSink = findSink(sinks, vdev::kSinkName);
@@ -41,13 +64,25 @@ int setPlay(PulseClient& client, const std::string& iniPath) {
         // Remembering the virtual device as "previous" would lose the real one.
         if (playdev::readFile(iniPath))
             return say(0, "PARLUNE-01 is already the default playback device");
-        if (!playdev::writeFile(iniPath, {virtualSink->description, virtualSink->name}))
+        if (!playdev::writeFile(iniPath, {virtualSink->description, virtualSink->name, ""}))
             return say(1, "could not write " + printable(iniPath));
         return say(
             0, "PARLUNE-01 is already the default playback device; no other device to remember");
     }
+    // Within one run the device to give back is the one remembered first, not
+    // what the server made the default meanwhile: a server that restarted
+    // comes back with a default of its own choosing.
+    const std::string run = callerRun();
+    const auto earlier = playdev::readFile(iniPath);
+    if (earlier && earlier->run == run && earlier->sinkName != vdev::kSinkName &&
+        findSink(sinks, earlier->sinkName)) {
+        if (!client.setDefaultSink(vdev::kSinkName))
+            return say(1, "the audio server refused to change the default playback device");
+        return say(0, "PARLUNE-01 is the default playback device again (" + earlier->friendlyName +
+                          " stays remembered)");
+    }
     const auto* previous = findSink(sinks, current);
-    const playdev::Remembered remembered{previous ? previous->description : current, current};
+    const playdev::Remembered remembered{previous ? previous->description : current, current, run};
     // Without a record of the previous default there is no way back: do not switch.
     if (!playdev::writeFile(iniPath, remembered))
         return say(1, "could not write " + printable(iniPath) + "; default left alone");
@@ -64,12 +99,13 @@ int restorePlay(PulseClient& client, const std::string& iniPath) {
         return say(1, "no previous playback device remembered in " + printable(iniPath) + " (" +
                           why + ")");
     const auto remembered = playdev::decode(*bytes);
-    if (!remembered) return say(1, "no previous playback device remembered in " + printable(iniPath));
+    if (!remembered)
+        return say(1, "no previous playback device remembered in " + printable(iniPath));
     if (remembered->sinkName == vdev::kSinkName)
         return say(1, "the remembered device is PARLUNE-01 itself; default left alone");
     if (!findSink(client.sinks(), remembered->sinkName))
-        return say(1, printable(remembered->friendlyName) + " (" +
-                          printable(remembered->sinkName) + ") no longer exists; default left alone");
+        return say(1, printable(remembered->friendlyName) + " (" + printable(remembered->sinkName) +
+                          ") no longer exists; default left alone");
     if (!client.setDefaultSink(remembered->sinkName))
         return say(1, "the audio server refused to change the default playback device");
     return say(0, printable(remembered->friendlyName) + " is the default playback device again");

@@ -4,12 +4,14 @@
 #include <QProcess>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/core/device_screens.h"
 #include "app/core/properties.h"
 #include "platform/endpoints/endpoints.h"
+#include "platform/pulse/device_directory.h"
 #include "platform/pulse/pulse_client.h"
 #include "platform/vdev/virtual_device.h"
 #include "platform/wave/wave.h"
@@ -18,6 +20,7 @@ namespace parlune::routing {
 namespace {
 
 constexpr unsigned long kSettleMs = 200;
+constexpr int kStreamOnDeviceWaitMs = 1000;
 // The switcher finishes in well under a second; waiting for it keeps a
 // "restoreplay" from overtaking the "setplay" before it.
 constexpr int kSwitcherTimeoutMs = 5000;
@@ -95,6 +98,42 @@ bool ensureCaptureSide(std::string* why) {
     if (captureSidePresent(endpoints)) return true;
     if (why) *why = "its microphone did not appear";
     return false;
+}
+
+DeviceHealth virtualDeviceHealth() {
+    const auto directory = pulse::DeviceDirectory::shared();
+    const auto sinks = directory->playbackDevices();
+    const auto sources = directory->captureDevices();
+    if (!sinks || !sources) return DeviceHealth::ServerGone;
+    const auto named = [](const std::vector<pulse::DeviceInfo>& devices, const char* name) {
+        return std::any_of(devices.begin(), devices.end(),
+                           [&](const pulse::DeviceInfo& d) { return d.name == name; });
+    };
+    return named(*sinks, vdev::kSinkName) && named(*sources, vdev::kSourceName)
+               ? DeviceHealth::Present
+               : DeviceHealth::Missing;
+}
+
+bool repairRouting(std::string* why) {
+    pulse::PulseClient client("Parlune");
+    if (!client.connected()) {
+        if (why) *why = "the audio server is not reachable";
+        return false;
+    }
+    const auto outcome = vdev::ensureVirtualDevice(client);
+    if (!outcome.ok) {
+        if (why) *why = outcome.message;
+        return false;
+    }
+    if (playing) setQuibDefault();
+    // Once the live chain's output, which follows the default, is on the new
+    // sink; it opens again within a fraction of a second of the server's return.
+    if (outcome.changed) vdev::restartVirtualSinkClock(client, kStreamOnDeviceWaitMs);
+    if (playing && !isQuibDefault()) {
+        if (why) *why = "PARLUNE-01 did not become the default playback device";
+        return false;
+    }
+    return true;
 }
 
 void requireVirtualDevice() {

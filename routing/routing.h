@@ -5,7 +5,9 @@
 // The steps keep their fixed pauses: the pass-through and the switcher get
 // 200 ms to settle after each action.
 //
-// Thread contract: GUI thread only; every step blocks its caller for its pauses.
+// Thread contract: one thread at a time (the GUI thread, or the window's step
+// runner, which runs the steps in order); every step blocks its caller for its
+// pauses.
 #pragma once
 
 #include <QString>
@@ -62,6 +64,19 @@ bool ensureCaptureSide(std::string* why);
 // program calls it at start-up; the steps call it before each pass-through start.
 void requireVirtualDevice();
 void setFatalHandler(std::function<void(const QString& message)> handler);
+
+// The virtual device as the server lists it now: both sides there, a side
+// missing, or no server answering.
+enum class DeviceHealth { Present, Missing, ServerGone };
+DeviceHealth virtualDeviceHealth();
+// After the server lost PARLUNE-01 (a restart leaves it without the device
+// and with another default): loads it again and, while routed, makes it the
+// default again with setQuibDefault (the switcher keeps the device it
+// remembered, which is what the end of the run gives back); then restarts a
+// freshly loaded sink's clock (vdev::restartVirtualSinkClock). True when the
+// device is there and, while routed, the default; otherwise `why` says what
+// is missing.
+bool repairRouting(std::string* why);
 
 // The libraries the steps drive, handed in by the program that links them
 // (Looptap's StartPlaying/StopPlaying, Capwell's three calls), so routing

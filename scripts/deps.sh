@@ -7,7 +7,7 @@ packages=(
   libpulse-dev libsndfile1-dev libsamplerate0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   espeak-ng sox pulseaudio pulseaudio-utils aubio-tools fonts-roboto
-  pipewire pipewire-pulse wireplumber dbus
+  pipewire pipewire-bin pipewire-pulse wireplumber dbus
   xvfb xauth x11-apps imagemagick xdotool
   dpkg-dev file desktop-file-utils appstream
 )

@@ -18,6 +18,14 @@
 _private_pulse_launch() {
   local dir=$PRIVATE_PULSE_DIR
   (
+    # The server outlives whoever started it and keeps none of their
+    # descriptors: pipewire-pulse would hold a test's output pipe open (as
+    # gtest's captured stderr keeps a copy of it) and keep ctest waiting.
+    local fd
+    for fd in /proc/$BASHPID/fd/*; do
+      fd=${fd##*/}
+      [ "$fd" -gt 2 ] 2>/dev/null && eval "exec $fd>&-"
+    done
     export HOME="$dir/home" XDG_RUNTIME_DIR="$dir/run" XDG_CONFIG_HOME="$dir/home/.config" \
       XDG_STATE_HOME="$dir/home/.local/state"
     if [ "$1" = pipewire ]; then

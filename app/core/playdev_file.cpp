@@ -10,6 +10,7 @@ namespace parlune::playdev {
 namespace {
 
 constexpr char kSinkPrefix[] = "sink=";
+constexpr char kRunPrefix[] = "run=";
 constexpr uint32_t kReplacement = 0xFFFD;
 // Two device names; anything larger is not a PlayDev.ini.
 constexpr uint64_t kMaxFileBytes = 64 * 1024;
@@ -105,7 +106,9 @@ std::string utf16leToUtf8(const std::string& bytes) {
 }
 
 std::string encode(const Remembered& device) {
-    return utf8ToUtf16le(device.friendlyName + "\n" + kSinkPrefix + device.sinkName + "\n");
+    std::string text = device.friendlyName + "\n" + kSinkPrefix + device.sinkName + "\n";
+    if (!device.run.empty()) text += kRunPrefix + device.run + "\n";
+    return utf8ToUtf16le(text);
 }
 
 std::optional<Remembered> decode(const std::string& bytes) {
@@ -126,6 +129,8 @@ std::optional<Remembered> decode(const std::string& bytes) {
         r.sinkName = lines[i].substr(sizeof(kSinkPrefix) - 1);
         if (i > 0) r.friendlyName = lines[i - 1];
         if (r.sinkName.empty()) return std::nullopt;
+        if (i + 1 < lines.size() && lines[i + 1].rfind(kRunPrefix, 0) == 0)
+            r.run = lines[i + 1].substr(sizeof(kRunPrefix) - 1);
         return r;
     }
     return std::nullopt;

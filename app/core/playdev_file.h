@@ -3,6 +3,8 @@
 //
 //   line 1: the friendly name of the remembered playback device
 //   line 2: "sink=" followed by its server name
+//   line 3: "run=" followed by the run that wrote it (see Remembered::run);
+//           absent in records of older switchers
 //
 // The friendly name comes first because the program's start-up check only
 // looks for the word "Parlune" (which the virtual device's friendly name
@@ -20,13 +22,17 @@ namespace parlune::playdev {
 struct Remembered {
     std::string friendlyName;  // UTF-8
     std::string sinkName;      // server name
+    // The program run whose switcher wrote the record (its process id and
+    // start time), so a second "setplay" of the same run keeps the device
+    // remembered first; empty when unknown.
+    std::string run;
 };
 
 std::string utf8ToUtf16le(const std::string& utf8);
 std::string utf16leToUtf8(const std::string& bytes);
 
 std::string encode(const Remembered& device);
-// nullopt when no "sink=" line is there.
+// nullopt when no "sink=" line is there; `run` from a "run=" line after it.
 std::optional<Remembered> decode(const std::string& bytes);
 
 // The file's bytes; nullopt when it cannot be opened or is not a regular file

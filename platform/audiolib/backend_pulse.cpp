@@ -7,6 +7,7 @@
 #include "platform/audiolib/internal.h"
 #include "platform/pulse/device_directory.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/pulse/stream_reopener.h"
 
 namespace parlune::audiolib::detail {
 
@@ -20,12 +21,11 @@ using Clock = std::chrono::steady_clock;
 // The capture side delivers every 5 ms.
 constexpr uint32_t kPlaybackBufferMs = 15;
 constexpr uint32_t kCaptureFragmentMs = 5;
-// A device that went away is looked for again this often, so it is back in
-// use within a fraction of a second once the server lists it again.
-constexpr int kReopenIntervalMs = 250;
 
 // Thread contract: start/update/stop on the control thread; the mixer thread
-// renders and writes. Streams cross between them only through atomics.
+// renders and writes. A stream the server lost is opened again by the
+// reopener's thread and taken over by the mixer thread (see
+// stream_reopener.h); meanwhile the mixer keeps time on its own.
 class PulseOutput final : public Output {
 public:
     PulseOutput(Mixer* mixer, std::string device, DeferredFailure* failures)
@@ -38,42 +38,37 @@ public:
     uint64_t underruns() const override { return underruns_.load(std::memory_order_relaxed); }
 
     Result start() override {
-        stream_ = openStream();
+        stream_ = openStream(mixer_->rate(), device_);
         if (!stream_) return Result::OutputInit;
+        reopener_ = std::make_unique<pulse::StreamReopener>(
+            pulse::StreamDirection::Playback, device_,
+            [rate = mixer_->rate(), device = device_] { return openStream(rate, device); });
         running_.store(true);
         thread_ = std::thread([this] { run(); });
         return Result::Ok;
     }
 
-    // Frees a stream the mixer gave up, and offers a new one after a failure.
-    // The failure is logged through the deferred report, the return here.
+    // The loss is logged through the deferred report; the return here.
     Result update() override {
-        delete retired_.exchange(nullptr);
-        const bool failed = failed_.load();
-        if (failed != toldFailed_) {
-            toldFailed_ = failed;
-            if (!failed) logFailure(Result::Ok, "the playback device is back; playing again");
+        const bool lost = reopener_ && reopener_->isLost();
+        if (lost != toldLost_) {
+            toldLost_ = lost;
+            if (!lost) logFailure(Result::Ok, "the playback device is back; playing again");
         }
-        if (!failed || replacement_.load()) return Result::Ok;
-        if (Clock::now() - lastReopen_ < std::chrono::milliseconds(kReopenIntervalMs))
-            return Result::Ok;
-        lastReopen_ = Clock::now();
-        if (auto stream = openStream()) replacement_.store(stream.release());
         return Result::Ok;
     }
 
     void stop() override {
         if (!running_.exchange(false)) return;
         if (thread_.joinable()) thread_.join();
+        reopener_.reset();
         stream_.reset();
-        delete retired_.exchange(nullptr);
-        delete replacement_.exchange(nullptr);
     }
 
 private:
-    std::unique_ptr<pulse::Stream> openStream() {
-        return pulse::Stream::open(pulse::StreamDirection::Playback, device_,
-                                   static_cast<uint32_t>(mixer_->rate()), 1,
+    static std::unique_ptr<pulse::Stream> openStream(int rate, const std::string& device) {
+        return pulse::Stream::open(pulse::StreamDirection::Playback, device,
+                                   static_cast<uint32_t>(rate), 1,
                                    pulse::StreamLatency{kPlaybackBufferMs, 0}, "Parlune mixer");
     }
 
@@ -81,20 +76,23 @@ private:
         const auto blockTime = std::chrono::nanoseconds(static_cast<int64_t>(kMixerBlockFrames) *
                                                         1000000000LL / mixer_->rate());
         auto deadline = Clock::now();
+        bool failed = false;
         while (running_.load(std::memory_order_relaxed)) {
-            if (pulse::Stream* fresh = replacement_.exchange(nullptr)) {
-                earlierStreamUnderruns_ += stream_->underflows();
-                if (!retired_.load()) retired_.store(stream_.release());
-                stream_.reset(fresh);
-                failed_.store(false);
+            if (failed) {
+                const uint64_t given = stream_->underflows();
+                if (reopener_->takeOver(stream_)) {
+                    earlierStreamUnderruns_ += given;
+                    failed = false;
+                }
             }
             mixer_->renderBlock(block_.data());
-            if (!failed_.load(std::memory_order_relaxed)) {
+            if (!failed) {
                 const bool written = stream_->writeThenWait(block_.data(), kMixerBlockFrames);
                 underruns_.store(earlierStreamUnderruns_ + stream_->underflows(),
                                  std::memory_order_relaxed);
                 if (written) continue;
-                failed_.store(true);
+                failed = true;
+                reopener_->lost();
                 failures_->post(Result::OutputInit,
                                 "the playback device failed; mixing goes on without it");
                 deadline = Clock::now();
@@ -110,27 +108,28 @@ private:
     DeferredFailure* failures_;
     std::vector<float> block_;
     std::unique_ptr<pulse::Stream> stream_;  // the mixer thread's, once started
-    std::atomic<pulse::Stream*> replacement_{nullptr};
-    std::atomic<pulse::Stream*> retired_{nullptr};
-    std::atomic<bool> failed_{false};
+    std::unique_ptr<pulse::StreamReopener> reopener_;
     std::atomic<bool> running_{false};
     uint64_t earlierStreamUnderruns_ = 0;  // the mixer thread's: streams given up
     std::atomic<uint64_t> underruns_{0};
-    Clock::time_point lastReopen_{};
-    bool toldFailed_ = false;  // the control thread's
+    bool toldLost_ = false;  // the control thread's
     std::thread thread_;
 };
 
 // Thread contract: created, updated and stopped on the control thread; the
 // capture thread reads the stream and writes the target. A stream the server
-// lost is replaced from update(), as the output's is, and handed over through
-// atomics; until then the capture thread writes silence at the device's pace,
-// so a looping sound never replays what it held.
+// lost is opened again by the reopener's thread and taken over by the capture
+// thread, as the output's is; until then the capture thread writes silence at
+// the device's pace, so a looping sound never replays what it held.
 class PulseRecorder final : public Recorder {
 public:
     PulseRecorder(std::unique_ptr<pulse::Stream> stream, std::string device,
                   std::unique_ptr<RecordTarget> target)
-        : stream_(std::move(stream)), device_(std::move(device)), target_(std::move(target)) {
+        : stream_(std::move(stream)),
+          target_(std::move(target)),
+          reopener_(pulse::StreamDirection::Record, device, [device, sound = &target_->sound()] {
+              return openRecordStream(device, *sound);
+          }) {
         buffer_.resize(static_cast<size_t>(stream_->rate()) / 10 * stream_->channels());  // 100 ms
         recording_.store(true);
         thread_ = std::thread([this] { run(); });
@@ -143,25 +142,16 @@ public:
         stopping_.store(true);
         if (thread_.joinable()) thread_.join();
         recording_.store(false);
-        delete retired_.exchange(nullptr);
-        delete replacement_.exchange(nullptr);
     }
 
     // One log line when the device goes and one when it is back.
     void update() override {
-        delete retired_.exchange(nullptr);
-        const bool lost = lost_.load();
-        if (lost != toldLost_) {
-            toldLost_ = lost;
-            logFailure(lost ? Result::RecordFailed : Result::Ok,
-                       lost ? "the capture device went away; recording silence until it is back"
-                            : "the capture device is back; recording again");
-        }
-        if (!lost || replacement_.load() || !recording_.load()) return;
-        if (Clock::now() - lastReopen_ < std::chrono::milliseconds(kReopenIntervalMs)) return;
-        lastReopen_ = Clock::now();
-        if (auto stream = openRecordStream(device_, target_->sound()))
-            replacement_.store(stream.release());
+        const bool lost = reopener_.isLost();
+        if (lost == toldLost_) return;
+        toldLost_ = lost;
+        logFailure(lost ? Result::RecordFailed : Result::Ok,
+                   lost ? "the capture device went away; recording silence until it is back"
+                        : "the capture device is back; recording again");
     }
 
     static std::unique_ptr<pulse::Stream> openRecordStream(const std::string& device,
@@ -205,12 +195,12 @@ private:
             if (ok && count > 0) ok = stream_->read(buffer_.data(), count);
         }
         if (stopping_.load()) return false;
-        lost_.store(true);
+        reopener_.lost();
         return true;
     }
 
-    // Writes silence in capture-sized pieces at the device's pace until the
-    // control thread hands a new stream over (true) or the recording ends.
+    // Writes silence in capture-sized pieces at the device's pace until a new
+    // stream is taken over (true) or the recording ends.
     bool silenceUntilReplaced(size_t capacity) {
         const size_t count =
             std::min(capacity, std::max<size_t>(1, stream_->rate() * kCaptureFragmentMs / 1000));
@@ -219,15 +209,7 @@ private:
             std::chrono::nanoseconds(static_cast<int64_t>(count) * 1000000000LL / stream_->rate());
         auto deadline = Clock::now();
         while (!stopping_.load(std::memory_order_relaxed)) {
-            if (pulse::Stream* fresh = replacement_.exchange(nullptr)) {
-                // The control thread frees the old stream; one is retired at a time.
-                while (retired_.load() && !stopping_.load())
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                retired_.store(stream_.release());
-                stream_.reset(fresh);
-                lost_.store(false);
-                return true;
-            }
+            if (reopener_.takeOver(stream_)) return true;
             if (!target_->write(buffer_.data(), count)) return false;
             deadline += piece;
             std::this_thread::sleep_until(deadline);
@@ -236,16 +218,12 @@ private:
     }
 
     std::unique_ptr<pulse::Stream> stream_;  // the capture thread's
-    const std::string device_;
     std::unique_ptr<RecordTarget> target_;
+    pulse::StreamReopener reopener_;
     std::vector<float> buffer_;
     std::atomic<bool> recording_{false};
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> lost_{false};
-    std::atomic<pulse::Stream*> replacement_{nullptr};
-    std::atomic<pulse::Stream*> retired_{nullptr};
     bool toldLost_ = false;  // the control thread's
-    Clock::time_point lastReopen_{};
     std::thread thread_;
 };
 

@@ -80,6 +80,15 @@ DeviceList DeviceDirectory::captureDevices() {
     });
 }
 
+bool DeviceDirectory::lists(StreamDirection direction, const std::string& name) {
+    return withClient([&](PulseClient* c) {
+        if (!c) return false;
+        const auto devices = direction == StreamDirection::Playback ? c->sinks() : c->sources();
+        return std::any_of(devices.begin(), devices.end(),
+                           [&](const DeviceInfo& d) { return d.name == name; });
+    });
+}
+
 std::string DeviceDirectory::defaultPlaybackName() {
     return withClient([](PulseClient* c) { return c ? c->defaultSinkName() : std::string(); });
 }

@@ -56,6 +56,9 @@ public:
     // In server order; nullopt when the server cannot be had.
     std::optional<std::vector<DeviceInfo>> playbackDevices();
     std::optional<std::vector<DeviceInfo>> captureDevices();  // monitors left out
+    // Whether the server lists a sink (playback) or a source, monitors
+    // included (record), of that server name; false when it cannot be had.
+    bool lists(StreamDirection direction, const std::string& name);
     // Server names of the defaults; empty when unknown.
     std::string defaultPlaybackName();
     std::string defaultCaptureName();

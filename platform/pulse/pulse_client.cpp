@@ -159,7 +159,7 @@ struct Result {
     Connection* connection;
     int success = 0;
     uint32_t index = PA_INVALID_INDEX;
-    std::string text1, text2;
+    std::string text1, text2, text3;
 };
 
 // For the context's and the streams' success callbacks alike.
@@ -181,6 +181,7 @@ DeviceInfo deviceEntry(const Info* i) {
     d.channels = i->sample_spec.channels;
     d.muted = i->mute != 0;
     d.ownerModule = i->owner_module;
+    d.latencyUs = i->latency;
     return d;
 }
 DeviceInfo entry(const pa_sink_info* i) { return deviceEntry(i); }
@@ -219,6 +220,7 @@ void onServerInfo(pa_context*, const pa_server_info* i, void* userdata) {
         r->success = 1;
         r->text1 = orEmpty(i->default_sink_name);
         r->text2 = orEmpty(i->default_source_name);
+        r->text3 = orEmpty(i->server_name);
     }
     r->connection->signal();
 }
@@ -348,6 +350,22 @@ bool PulseClient::setSourceMute(const std::string& name, bool mute) {
                    if (d.name == name) return d.muted == mute;
                return true;
            });
+}
+
+bool PulseClient::suspendSink(const std::string& name, bool suspend) {
+    pa_context* c = impl_->connection.context();
+    return impl_
+               ->call([&](Result* r) {
+                   return pa_context_suspend_sink_by_name(c, name.c_str(), suspend ? 1 : 0,
+                                                          onSuccess, r);
+               })
+               .success != 0;
+}
+
+std::string PulseClient::serverName() {
+    pa_context* c = impl_->connection.context();
+    return impl_->call([&](Result* r) { return pa_context_get_server_info(c, onServerInfo, r); })
+        .text3;
 }
 
 std::vector<ModuleInfo> PulseClient::modules() {

@@ -24,6 +24,8 @@ struct DeviceInfo {
     bool isMonitor = false;  // sources only: monitor of a sink
     bool muted = false;
     uint32_t ownerModule = UINT32_MAX;  // index of the module that made it, if any
+    // What the device holds now: a sink's rendered sound not yet played.
+    uint64_t latencyUs = 0;
 };
 
 struct ModuleInfo {
@@ -61,6 +63,10 @@ public:
     bool setDefaultSink(const std::string& name);
     bool setDefaultSource(const std::string& name);
     bool setSourceMute(const std::string& name, bool mute);
+    // Suspends a sink or lets it run again; false when the server refused.
+    bool suspendSink(const std::string& name, bool suspend);
+    // The server's own name: "pulseaudio", or one that names PipeWire.
+    std::string serverName();
 
     std::vector<ModuleInfo> modules();
     // Returns the new module's index, or -1 on failure.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -197,6 +198,39 @@ Outcome removeVirtualDevice(pulse::PulseClient& client) {
     else
         outcome.message = "virtual device PARLUNE-01 was not loaded by Parlune; nothing removed";
     return outcome;
+}
+
+bool restartVirtualSinkClock(pulse::PulseClient& client, int waitMs) {
+    using Clock = std::chrono::steady_clock;
+    constexpr uint64_t kAheadUs = 100000;
+    constexpr int kAttempts = 5;
+    const auto sinkNow = [&]() -> std::optional<DeviceInfo> {
+        const auto sinks = client.sinks();
+        const DeviceInfo* sink = findByName(sinks, kSinkName);
+        if (!sink) return std::nullopt;
+        return *sink;
+    };
+    auto sink = sinkNow();
+    if (!sink) return false;
+    if (client.serverName().find("PipeWire") != std::string::npos) return true;
+    const auto giveUp = Clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        const auto inputs = client.sinkInputs();
+        if (std::any_of(inputs.begin(), inputs.end(),
+                        [&](const pulse::StreamInfo& i) { return i.deviceIndex == sink->index; }) ||
+            Clock::now() >= giveUp)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    for (int attempt = 0; attempt < kAttempts && sink && sink->latencyUs > kAheadUs; ++attempt) {
+        // Let run again even when the suspend was refused: the sink must
+        // never stay suspended because of this.
+        const bool suspended = client.suspendSink(kSinkName, true);
+        if (!client.suspendSink(kSinkName, false) || !suspended) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        sink = sinkNow();
+    }
+    return sink && sink->latencyUs <= kAheadUs;
 }
 
 Status virtualDeviceStatus(pulse::PulseClient& client) {

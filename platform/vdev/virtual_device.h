@@ -44,6 +44,20 @@ Outcome ensureVirtualDevice(pulse::PulseClient& client);
 // Unloads the modules that make the virtual device. Idempotent.
 Outcome removeVirtualDevice(pulse::PulseClient& client);
 
+// On PulseAudio a null sink that nothing plays into renders two seconds
+// ahead, and keeps that timer when streams arrive: PARLUNE-01's microphone
+// then passes nothing for up to 2 s after it was loaded. Suspending the sink
+// and letting it run again starts its clock anew at the latency its streams
+// ask for now, so it is done once a stream that keeps it busy (the live
+// chain's output) is on it: this waits up to waitMs for a playback stream on
+// the sink first, then restarts the clock while the sink holds more than
+// 100 ms (a stream that has just arrived may not have set its latency yet),
+// a few times at most; a sink that holds little is left alone. PipeWire is
+// not held up this way (and a sink it suspends passes nothing to streams that
+// come later): there this does nothing. False when the sink is missing, the
+// server refused or the sink still holds more than 100 ms.
+bool restartVirtualSinkClock(pulse::PulseClient& client, int waitMs = 0);
+
 struct Status {
     bool sinkPresent = false;
     bool sourcePresent = false;

@@ -7,13 +7,25 @@
 // thread (see worker_thread.h). The I/O threads never allocate, log or wait
 // on a lock a caller holds for long.
 //
+// An open device outlives its stream. When the stream fails (the server went
+// away, the device was removed, or it stalled past its 3 s timeout), the I/O
+// thread goes on serving the queue at the device's pace on the clock: capture
+// headers come back filled with silence, never with older sound; playback
+// headers come back unplayed. A thread of the device's own opens the stream
+// again every 250 ms once the server lists the same device again and hands it
+// over through atomics; the I/O thread takes it between two headers. That
+// thread writes one line on standard error when the device goes and one when
+// it is back (see platform/pulse/stream_reopener.h).
+//
 // Thread contract: any call from any thread, except that nothing may use a handle while it is being
 // closed. What the calls wait for: the device counts, and caps or open when no list has been taken
 // yet, ask the audio server (2 s when it does not answer); open also connects its stream (3 s for
 // each step). Stop and reset wait for the I/O thread to let go of the header in hand, which it does
-// between chunks of 256 frames (a few ms), and close joins the I/O thread, which may be reading a 5
-// ms piece it discards: a stalled stream holds each of them until its stall timeout (3 s) fails the
-// stream. The other calls take the device's lock only for a queue edit.
+// between chunks of 256 frames (a few ms, with or without a stream), and close joins the I/O
+// thread, which may be reading a 5 ms piece it discards: a stalled stream holds each of them until
+// its stall timeout (3 s) fails the stream. Close also waits for an open of the stream again that
+// is in hand: at once when the server is gone, up to 3 s for each step when it does not answer.
+// The other calls take the device's lock only for a queue edit.
 #pragma once
 
 #include <cstddef>

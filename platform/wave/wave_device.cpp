@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -13,16 +14,18 @@
 #include "platform/base/pcm16.h"
 #include "platform/pulse/device_directory.h"
 #include "platform/pulse/pulse_client.h"
+#include "platform/pulse/stream_reopener.h"
 #include "platform/wave/wave.h"
 #include "platform/wave/worker_thread.h"
 
 namespace parlune::wave {
 
+using Clock = std::chrono::steady_clock;
+
 // One open device: its stream, its queue of headers (linked through
 // Header::next) and the I/O thread that serves the queue.
 struct DeviceBase {
     bool capture = false;
-    std::unique_ptr<pulse::Stream> stream;
     Format format;
     ThreadId callbackThread = 0;  // 0: no messages
 
@@ -34,10 +37,16 @@ struct DeviceBase {
     bool started = false;  // capture only: playback runs while headers are queued
     bool busy = false;     // the I/O thread is filling or draining `head`
     bool quit = false;
-    bool streamFailed = false;
     // Set by reset and stop so the header in hand is let go between chunks
     // instead of after all of it has gone through the server.
     std::atomic<bool> abandon{false};
+
+    // The I/O thread's while it runs. A failed stream is replaced by the
+    // reopener's; until then the queue is served at the device's pace.
+    std::unique_ptr<pulse::Stream> stream;
+    bool streamFailed = false;
+    Clock::time_point paceDeadline;
+    std::unique_ptr<pulse::StreamReopener> reopener;
 
     std::vector<float> frames;  // conversion space, kChunkFrames frames
     std::thread io;
@@ -132,22 +141,57 @@ void toFloats(const char* in, size_t count, float* out) {
     }
 }
 
-enum class Transfer { Done, Failed, Abandoned };
+// Without a stream the I/O thread keeps the device's time on the clock: it
+// sleeps as long as `count` frames last from where the last piece ended, so a
+// late wake-up is made up for; after a longer break (a wait for headers) it
+// counts from now.
+constexpr auto kPaceCatchUp = std::chrono::milliseconds(50);
+void pace(DeviceBase& d, size_t count) {
+    const auto now = Clock::now();
+    if (now - d.paceDeadline > kPaceCatchUp) d.paceDeadline = now;
+    d.paceDeadline += std::chrono::nanoseconds(static_cast<int64_t>(count) * 1000000000LL /
+                                               d.format.samplesPerSec);
+    std::this_thread::sleep_until(d.paceDeadline);
+}
 
-// Moves one header's frames through the stream, a chunk at a time.
-Transfer transfer(DeviceBase& d, Header* h) {
+void streamLost(DeviceBase& d) {
+    d.streamFailed = true;
+    d.paceDeadline = Clock::now();
+    d.reopener->lost();
+}
+
+// I/O thread: a stream opened again replaces the failed one.
+void takeNewStream(DeviceBase& d) {
+    if (d.streamFailed && d.reopener->takeOver(d.stream)) d.streamFailed = false;
+}
+
+// Moves a chunk through the stream; false when the stream failed.
+bool transferChunk(DeviceBase& d, char* bytes, size_t n) {
     const size_t channels = d.format.channels;
+    if (d.capture) {
+        if (!d.stream->read(d.frames.data(), n)) return false;
+        toSamples(d.frames.data(), n * channels, bytes);
+        return true;
+    }
+    toFloats(bytes, n * channels, d.frames.data());
+    return d.stream->write(d.frames.data(), n);
+}
+
+enum class Transfer { Done, Abandoned };
+
+// Moves one header's frames through the stream, a chunk at a time. A stream
+// that fails on the way, or has failed before, leaves the rest to the clock:
+// capture fills it with silence, playback lets it pass unheard.
+Transfer transfer(DeviceBase& d, Header* h) {
     const size_t total = h->bufferLength / d.format.blockAlign;
     for (size_t done = 0; done < total;) {
         if (d.abandon) return Transfer::Abandoned;
         const size_t n = std::min(kChunkFrames, total - done);
         char* bytes = h->data + done * d.format.blockAlign;
-        if (d.capture) {
-            if (!d.stream->read(d.frames.data(), n)) return Transfer::Failed;
-            toSamples(d.frames.data(), n * channels, bytes);
-        } else {
-            toFloats(bytes, n * channels, d.frames.data());
-            if (!d.stream->write(d.frames.data(), n)) return Transfer::Failed;
+        if (d.streamFailed || !transferChunk(d, bytes, n)) {
+            if (!d.streamFailed) streamLost(d);
+            if (d.capture) std::memset(bytes, 0, n * d.format.blockAlign);
+            pace(d, n);
         }
         done += n;
     }
@@ -161,31 +205,28 @@ void serve(DeviceBase& d) {
     const size_t discardFrames = std::min<size_t>(kChunkFrames, d.format.samplesPerSec / 200);
     std::unique_lock<std::mutex> lock(d.mutex);
     while (!d.quit) {
-        if (d.streamFailed) {
-            d.wake.wait(lock, [&] { return d.quit; });
-            break;
-        }
         if (!d.head || (d.capture && !d.started)) {
             if (!d.capture) {
                 d.wake.wait(lock, [&] { return d.quit || d.head; });
                 continue;
             }
             lock.unlock();
-            const bool ok = d.stream->read(d.frames.data(), discardFrames);
+            takeNewStream(d);
+            if (d.streamFailed)
+                pace(d, discardFrames);
+            else if (!d.stream->read(d.frames.data(), discardFrames))
+                streamLost(d);
             lock.lock();
-            if (!ok) d.streamFailed = true;
             continue;
         }
         Header* h = d.head;
         d.busy = true;
         lock.unlock();
+        takeNewStream(d);
         const Transfer result = transfer(d, h);
         lock.lock();
         d.busy = false;
-        if (result == Transfer::Done)
-            notify(d, d.capture ? kMsgInData : kMsgOutDone, popHead(d));
-        else if (result == Transfer::Failed)
-            d.streamFailed = true;  // the header stays queued until reset
+        if (result == Transfer::Done) notify(d, d.capture ? kMsgInData : kMsgOutDone, popHead(d));
         d.idle.notify_all();
         // An abandoned header stays first in the queue; whoever abandoned it
         // is waiting for `busy` to clear.
@@ -204,12 +245,15 @@ Result open(bool capture, Handle* handle, unsigned deviceId, const Format* forma
     DeviceEntry entry;
     if (!findDevice(capture, deviceId, &entry)) return kBadDeviceId;
 
-    pulse::StreamLatency latency;
-    latency.targetMs = capture ? kRecordFragmentMs : kPlaybackTargetMs;
-    auto stream = pulse::Stream::open(
-        capture ? pulse::StreamDirection::Record : pulse::StreamDirection::Playback,
-        entry.serverName, format->samplesPerSec, static_cast<uint8_t>(format->channels), latency,
-        capture ? "Wave capture" : "Wave playback");
+    auto openStream = [capture, entry, format = *format] {
+        pulse::StreamLatency latency;
+        latency.targetMs = capture ? kRecordFragmentMs : kPlaybackTargetMs;
+        return pulse::Stream::open(
+            capture ? pulse::StreamDirection::Record : pulse::StreamDirection::Playback,
+            entry.serverName, format.samplesPerSec, static_cast<uint8_t>(format.channels), latency,
+            capture ? "Wave capture" : "Wave playback");
+    };
+    auto stream = openStream();
     if (!stream) return kNoDriver;
 
     auto device = std::make_unique<std::remove_pointer_t<Handle>>();
@@ -218,6 +262,15 @@ Result open(bool capture, Handle* handle, unsigned deviceId, const Format* forma
     device->format = *format;
     device->callbackThread = flags == kCallbackThread ? static_cast<ThreadId>(callback) : 0;
     device->frames.assign(kChunkFrames * format->channels, 0.0f);
+    const std::string side = capture ? "capture" : "playback";
+    const std::string what = "wave: the " + side + " device \"" + entry.description + "\"";
+    const std::string whileGone = capture ? "recording silence" : "playing nothing";
+    device->reopener = std::make_unique<pulse::StreamReopener>(
+        capture ? pulse::StreamDirection::Record : pulse::StreamDirection::Playback,
+        entry.serverName, openStream, [what, whileGone](bool lost) {
+            messageBox(lost ? what + " went away; " + whileGone + " until it is back"
+                            : what + " is back");
+        });
     DeviceBase* d = device.get();
     d->io = std::thread([d] { serve(*d); });
     {
@@ -290,6 +343,7 @@ Result close(DeviceBase* d) {
     }
     d->wake.notify_all();
     d->io.join();
+    d->reopener.reset();  // waits for an open in hand
     {
         std::lock_guard<std::mutex> lock(liveMutex);
         liveDevices.erase(d);

@@ -143,11 +143,50 @@ TEST_F(Swaplane, AnUnreadableRecordIsRefusedWithAReason) {
     }
 }
 
+// Within one run of the program (here: the test process starts every
+// switcher) a second setplay keeps the device it remembered first, whatever
+// the default became meanwhile, as after a server restart; a device that is
+// gone, or a record of another run, is replaced by the current default.
+TEST_F(Swaplane, ASecondSetplayOfTheSameRunKeepsTheDeviceRememberedFirst) {
+    PARLUNE_NEED_PULSE();
+    ASSERT_EQ(swaplane("setplay").exitCode, 0);
+    const auto first = parlune::playdev::readFile(iniPath());
+    ASSERT_TRUE(first.has_value());
+    ASSERT_EQ(first->sinkName, "speaker");
+    EXPECT_FALSE(first->run.empty());
+
+    ASSERT_TRUE(client.setDefaultSink("headphones"));  // a restarted server's choice
+    const auto again = swaplane("setplay");
+    EXPECT_EQ(again.exitCode, 0) << again.output;
+    EXPECT_EQ(client.defaultSinkName(), "parlune_01");
+    EXPECT_EQ(parlune::playdev::readFile(iniPath())->sinkName, "speaker");
+    ASSERT_EQ(swaplane("restoreplay").exitCode, 0);
+    EXPECT_EQ(client.defaultSinkName(), "speaker");
+
+    struct Case {
+        const char* what;
+        parlune::playdev::Remembered earlier;
+    } cases[] = {{"a device that is gone", {"Gone", "swaplane_gone_device", first->run}},
+                 {"a record of another run", {"Headphones", "headphones", "1:1"}},
+                 {"a record of an older switcher", {"Headphones", "headphones", ""}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(parlune::playdev::writeFile(iniPath(), c.earlier));
+        ASSERT_TRUE(client.setDefaultSink("speaker"));
+        const auto set = swaplane("setplay");
+        EXPECT_EQ(set.exitCode, 0) << set.output;
+        const auto now = parlune::playdev::readFile(iniPath());
+        ASSERT_TRUE(now.has_value());
+        EXPECT_EQ(now->sinkName, "speaker");
+        EXPECT_EQ(now->run, first->run);
+    }
+}
+
 // Text from PlayDev.ini reaches the terminal without its control characters.
 TEST_F(Swaplane, RecordedNamesArePrintedWithoutControlCharacters) {
     PARLUNE_NEED_PULSE();
     ASSERT_TRUE(parlune::playdev::writeFile(
-        iniPath(), {"\xEF\xBB\xBFGone\x1B[2J", std::string("swaplane_\x07gone\0x", 16)}));
+        iniPath(), {"\xEF\xBB\xBFGone\x1B[2J", std::string("swaplane_\x07gone\0x", 16), ""}));
     const auto restore = swaplane("restoreplay");
     EXPECT_EQ(restore.exitCode, 1) << restore.output;
     EXPECT_NE(restore.output.find("?Gone?[2J (swaplane_?gone?x) no longer exists"),

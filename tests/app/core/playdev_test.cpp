@@ -6,8 +6,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "app/core/data_files.h"
@@ -56,8 +56,9 @@ TEST(PlayDevIni, ReaderFindsTheWordInUtf16Lines) {
         {"8-bit text is not UTF-16", "Parlune\n", false},
         {"Windows line ends", u16("Speaker\r\nParlune\r\n"), true},
         {"switcher record of the virtual device",
-         playdev::encode({"PARLUNE-01 (Parlune Virtual Audio)", "parlune_01"}), true},
-        {"switcher record of a real device", playdev::encode({"Speaker", "speaker"}), false},
+         playdev::encode({"PARLUNE-01 (Parlune Virtual Audio)", "parlune_01", ""}), true},
+        {"switcher record of a real device", playdev::encode({"Speaker", "speaker", "812:4410"}),
+         false},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -115,14 +116,14 @@ TEST(PrintableText, ControlCharactersAndByteOrderMarksAreShownAsQuestionMarks) {
         {"\xEF\xBB\xBFSpeaker", "?Speaker"},                 // a byte-order mark
         {std::string("a\0b", 3), "a?b"},
         {"\x1B[2Jcleared\r\n\x7F", "?[2Jcleared???"},  // escape sequences never reach the terminal
-        {"x\xC2\x9By", "x?y"},                            // a C1 control (CSI)
+        {"x\xC2\x9By", "x?y"},                         // a C1 control (CSI)
     };
     for (const auto& c : cases) EXPECT_EQ(data::printable(c.in), c.shown) << c.in;
 }
 
 TEST(PlayDevIni, SwitcherRecordRoundTripsWithoutByteOrderMark) {
     const playdev::Remembered device{"Haut-parleur \xC3\xA9 \xF0\x9F\x8E\xA7",
-                                     "alsa_output.pci-0000_00_1f.3"};
+                                     "alsa_output.pci-0000_00_1f.3", "4021:88231"};
     const std::string bytes = playdev::encode(device);
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ(bytes.substr(0, 2), std::string("H\0", 2));  // no byte-order mark
@@ -131,6 +132,11 @@ TEST(PlayDevIni, SwitcherRecordRoundTripsWithoutByteOrderMark) {
     ASSERT_TRUE(back.has_value());
     EXPECT_EQ(back->friendlyName, device.friendlyName);
     EXPECT_EQ(back->sinkName, device.sinkName);
+    EXPECT_EQ(back->run, device.run);
+    // A record of an older switcher has no run.
+    const auto older = playdev::decode(playdev::utf8ToUtf16le("Speaker\nsink=speaker\n"));
+    ASSERT_TRUE(older.has_value());
+    EXPECT_EQ(older->run, "");
 
     EXPECT_FALSE(playdev::decode("").has_value());
     EXPECT_FALSE(playdev::decode(playdev::utf8ToUtf16le("Speaker\n")).has_value());

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -177,14 +178,17 @@ TEST(WaveStreams, AToneWrittenToOneDeviceIsCapturedFromAnother) {
         ASSERT_EQ(w::inAddBuffer(pump.in, &h), w::kOk);
     }
     ASSERT_EQ(w::inStart(pump.in), w::kOk);
+    // All filled before the first is queued: from then on the pump thread
+    // fills them as they come back.
     for (int i = 0; i < Pump::kHeaders; ++i) {
         w::Header& h = pump.outHeaders[i];
         h.data = reinterpret_cast<char*>(pump.outData[i]);
         h.bufferLength = sizeof pump.outData[i];
         pump.fill(&h);
         ASSERT_EQ(w::outPrepareHeader(pump.out, &h), w::kOk);
-        ASSERT_EQ(w::outWrite(pump.out, &h), w::kOk);
     }
+    for (int i = 0; i < Pump::kHeaders; ++i)
+        ASSERT_EQ(w::outWrite(pump.out, &pump.outHeaders[i]), w::kOk);
     // An idle null sink may take a second or two to run at a short latency.
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (pump.inCount < 150 && std::chrono::steady_clock::now() < giveUp)
@@ -269,4 +273,258 @@ TEST(WaveStreams, QueuedHeadersBlockUnprepareAndCloseUntilAResetReturnsThemInOrd
         EXPECT_EQ(w::outUnprepareHeader(out, &h), w::kOk);
     }
     EXPECT_EQ(w::outClose(out), w::kOk);
+}
+
+namespace {
+
+// A sink and a microphone remapped from its monitor, loaded and unloaded at
+// will: a device that goes away and comes back.
+class VanishingDevices {
+public:
+    VanishingDevices() : client_("wave vanish test") { load(); }
+    ~VanishingDevices() { unload(); }
+    bool load() {
+        const int64_t sink = client_.loadModule("module-null-sink",
+                                                "sink_name=wave_vanish rate=48000 channels=1 "
+                                                "sink_properties=device.description=WaveVanish");
+        const int64_t mic = client_.loadModule(
+            "module-remap-source",
+            "source_name=wave_vanish_mic master=wave_vanish.monitor channels=1 "
+            "channel_map=mono source_properties=device.description=WaveVanishMic");
+        modules_ = {sink, mic};
+        if (sink < 0 || mic < 0) return false;
+        // The server may acknowledge a load before it lists the device.
+        for (int i = 0; i < 100; ++i) {
+            if (indexOf(captureNames(), "WaveVanishMic") >= 0) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    void unload() {
+        for (auto it = modules_.rbegin(); it != modules_.rend(); ++it)
+            if (*it >= 0) client_.unloadModule(static_cast<uint32_t>(*it));
+        modules_.clear();
+    }
+
+private:
+    parlune::pulse::PulseClient client_;
+    std::vector<int64_t> modules_;
+};
+
+// Plays a tone out and keeps the level of every captured header, in order,
+// where the test's thread may read it while the pump runs.
+class LevelPump : public w::WorkerThread {
+public:
+    static constexpr int kHeaders = 4;
+    static constexpr uint32_t kFrames = 480;  // 10 ms
+    static constexpr int kLevels = 4000;
+
+    LevelPump() {
+        onMessage(w::kMsgOutDone, [this](uintptr_t, uintptr_t h) {
+            ++outDone;
+            if (!stopping) requeueOut(reinterpret_cast<w::Header*>(h));
+        });
+        onMessage(w::kMsgInData, [this](uintptr_t, uintptr_t h) {
+            if (stopping) return;
+            auto* header = reinterpret_cast<w::Header*>(h);
+            const auto* samples = reinterpret_cast<const int16_t*>(header->data);
+            double sum = 0;
+            int peak = 0;
+            for (uint32_t i = 0; i < header->bytesRecorded / 2; ++i) {
+                sum += double(samples[i]) * samples[i];
+                peak = std::max(peak, std::abs(int(samples[i])));
+            }
+            const int at = inCount.load();
+            if (at < kLevels) {
+                levels[at] = float(
+                    std::sqrt(sum / std::max<uint32_t>(1, header->bytesRecorded / 2)) / 32768.0);
+                peaks[at] = peak;
+            }
+            inCount.store(at + 1);
+            w::inAddBuffer(in, header);
+        });
+        createThread();
+    }
+    ~LevelPump() override { endThread(); }
+
+    void requeueOut(w::Header* h) {
+        auto* samples = reinterpret_cast<int16_t*>(h->data);
+        for (uint32_t i = 0; i < kFrames; ++i, ++toneAt)
+            samples[i] = static_cast<int16_t>(16000 * std::sin(2 * M_PI * 220.0 * toneAt / 48000));
+        w::outWrite(out, h);
+    }
+    // Whether a header after `from` carried the tone.
+    bool toneSince(int from) const {
+        const int to = std::min(inCount.load(), kLevels);
+        for (int i = from; i < to; ++i)
+            if (levels[i] > 0.2f) return true;
+        return false;
+    }
+    bool waitForTone(int from, std::chrono::seconds limit) const {
+        const auto giveUp = std::chrono::steady_clock::now() + limit;
+        while (!toneSince(from) && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return toneSince(from);
+    }
+    void start() {
+        for (int i = 0; i < kHeaders; ++i) {
+            w::Header& h = inHeaders[i];
+            h.data = reinterpret_cast<char*>(inData[i]);
+            h.bufferLength = sizeof inData[i];
+            w::inPrepareHeader(in, &h);
+            w::inAddBuffer(in, &h);
+        }
+        w::inStart(in);
+        for (int i = 0; i < kHeaders; ++i) {
+            w::Header& h = outHeaders[i];
+            h.data = reinterpret_cast<char*>(outData[i]);
+            h.bufferLength = sizeof outData[i];
+            w::outPrepareHeader(out, &h);
+            requeueOut(&h);
+        }
+    }
+    void finish() {
+        stopping = true;
+        waitIdle();
+        EXPECT_EQ(w::outReset(out), w::kOk);
+        EXPECT_EQ(w::inReset(in), w::kOk);
+        waitIdle();
+        for (int i = 0; i < kHeaders; ++i) {
+            EXPECT_EQ(w::outUnprepareHeader(out, &outHeaders[i]), w::kOk);
+            EXPECT_EQ(w::inUnprepareHeader(in, &inHeaders[i]), w::kOk);
+        }
+        EXPECT_EQ(w::outClose(out), w::kOk);
+        EXPECT_EQ(w::inClose(in), w::kOk);
+    }
+
+    w::OutHandle out = nullptr;
+    w::InHandle in = nullptr;
+    w::Header outHeaders[kHeaders], inHeaders[kHeaders];
+    int16_t outData[kHeaders][kFrames] = {}, inData[kHeaders][kFrames] = {};
+    std::atomic<bool> stopping{false};
+    std::atomic<int> outDone{0}, inCount{0};
+    float levels[kLevels] = {};
+    int peaks[kLevels] = {};
+    uint64_t toneAt = 0;  // the pump thread's
+};
+
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+// While the devices are gone both queues keep moving at the device's pace,
+// the capture headers holding nothing but silence; once they are listed
+// again the tone goes round again, and each device said so once each way.
+TEST(WaveStreams, ADeviceThatGoesAwayIsServedOnTheClockUntilItIsBack) {
+    PARLUNE_NEED_PULSE();
+    VanishingDevices devices;
+    const int feed = indexOf(playbackNames(), "WaveVanish");
+    const int mic = indexOf(captureNames(), "WaveVanishMic");
+    ASSERT_GE(feed, 0);
+    ASSERT_GE(mic, 0);
+    LevelPump pump;
+    const w::Format format = pcm(48000, 1);
+    ASSERT_EQ(w::outOpen(&pump.out, feed, &format, pump.threadId(), 0, w::kCallbackThread), w::kOk);
+    ASSERT_EQ(w::inOpen(&pump.in, mic, &format, pump.threadId(), 0, w::kCallbackThread), w::kOk);
+    testing::internal::CaptureStderr();
+    pump.start();
+    // An idle null sink may take a second or two to run at a short latency.
+    const bool passedBefore = pump.waitForTone(0, std::chrono::seconds(10));
+
+    devices.unload();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the headers in flight
+    const int inAtLoss = pump.inCount, outAtLoss = pump.outDone;
+    const auto lossAt = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const int inGone = pump.inCount - inAtLoss, outGone = pump.outDone - outAtLoss;
+    const double goneMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - lossAt)
+            .count();
+    int loudWhileGone = 0;
+    for (int i = inAtLoss; i < inAtLoss + inGone && i < LevelPump::kLevels; ++i)
+        loudWhileGone += pump.peaks[i] != 0;
+
+    ASSERT_TRUE(devices.load());
+    const int inAtReturn = pump.inCount;
+    const bool passedAfter = pump.waitForTone(inAtReturn, std::chrono::seconds(10));
+    pump.finish();
+    const std::string log = testing::internal::GetCapturedStderr();
+
+    ASSERT_TRUE(passedBefore);
+    // 10 ms headers: one per 10 ms of the clock, give or take a loaded machine.
+    EXPECT_NEAR(inGone, goneMs / 10, goneMs / 10 * 0.25);
+    EXPECT_NEAR(outGone, goneMs / 10, goneMs / 10 * 0.25);
+    EXPECT_EQ(loudWhileGone, 0) << "capture headers held sound while the device was gone";
+    EXPECT_TRUE(passedAfter) << log;
+    EXPECT_EQ(occurrences(log, "\"WaveVanish\" went away"), 1u) << log;
+    EXPECT_EQ(occurrences(log, "\"WaveVanish\" is back"), 1u) << log;
+    EXPECT_EQ(occurrences(log, "\"WaveVanishMic\" went away"), 1u) << log;
+    EXPECT_EQ(occurrences(log, "\"WaveVanishMic\" is back"), 1u) << log;
+}
+
+// Stop, reset and close keep their rules while the stream is being looked
+// for: headers come back in order, a queued header keeps the device open,
+// and close ends the reopening.
+TEST(WaveStreams, StopResetAndCloseWorkWhileTheDeviceIsGone) {
+    PARLUNE_NEED_PULSE();
+    VanishingDevices devices;
+    const int feed = indexOf(playbackNames(), "WaveVanish");
+    const int mic = indexOf(captureNames(), "WaveVanishMic");
+    ASSERT_GE(feed, 0);
+    ASSERT_GE(mic, 0);
+    const w::Format format = pcm(48000, 1);
+    w::InHandle in = nullptr;
+    w::OutHandle out = nullptr;
+    ASSERT_EQ(w::inOpen(&in, mic, &format, 0, 0, w::kCallbackNull), w::kOk);
+    ASSERT_EQ(w::outOpen(&out, feed, &format, 0, 0, w::kCallbackNull), w::kOk);
+    // A second of headers each way, so some are still queued when the
+    // device goes and after.
+    std::vector<std::vector<int16_t>> inData(20, std::vector<int16_t>(2400, 7)),
+        outData(20, std::vector<int16_t>(2400, 1000));
+    std::vector<w::Header> inHeaders(20), outHeaders(20);
+    for (size_t i = 0; i < 20; ++i) {
+        inHeaders[i].data = reinterpret_cast<char*>(inData[i].data());
+        inHeaders[i].bufferLength = 4800;
+        outHeaders[i].data = reinterpret_cast<char*>(outData[i].data());
+        outHeaders[i].bufferLength = 4800;
+        ASSERT_EQ(w::inPrepareHeader(in, &inHeaders[i]), w::kOk);
+        ASSERT_EQ(w::inAddBuffer(in, &inHeaders[i]), w::kOk);
+        ASSERT_EQ(w::outPrepareHeader(out, &outHeaders[i]), w::kOk);
+        ASSERT_EQ(w::outWrite(out, &outHeaders[i]), w::kOk);
+    }
+    ASSERT_EQ(w::inStart(in), w::kOk);
+    testing::internal::CaptureStderr();
+    devices.unload();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    auto bounded = [](auto call) {
+        auto done = std::async(std::launch::async, call);
+        return done.wait_for(std::chrono::seconds(5)) == std::future_status::ready ? done.get()
+                                                                                   : w::kError;
+    };
+    EXPECT_EQ(bounded([&] { return w::inStop(in); }), w::kOk);
+    EXPECT_EQ(w::inClose(in), w::kStillPlaying);
+    EXPECT_EQ(bounded([&] { return w::inReset(in); }), w::kOk);
+    EXPECT_EQ(bounded([&] { return w::outReset(out); }), w::kOk);
+    for (size_t i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(inHeaders[i].flags & (w::kHeaderDone | w::kHeaderInQueue), w::kHeaderDone);
+        EXPECT_EQ(outHeaders[i].flags & (w::kHeaderDone | w::kHeaderInQueue), w::kHeaderDone);
+        // A header handed back filled was filled to its end, with sound or
+        // silence, never left holding the 7s it was given.
+        if (inHeaders[i].bytesRecorded > 0) {
+            EXPECT_EQ(inHeaders[i].bytesRecorded, 4800u);
+            EXPECT_NE(inData[i][2399], 7);
+        }
+        EXPECT_EQ(w::inUnprepareHeader(in, &inHeaders[i]), w::kOk);
+        EXPECT_EQ(w::outUnprepareHeader(out, &outHeaders[i]), w::kOk);
+    }
+    EXPECT_EQ(bounded([&] { return w::inClose(in); }), w::kOk);
+    EXPECT_EQ(bounded([&] { return w::outClose(out); }), w::kOk);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(occurrences(log, "went away"), 2u) << log;
 }
