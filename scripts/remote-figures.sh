@@ -29,10 +29,9 @@ mkdir -p "$out"
 # shellcheck source=private-pulse.sh
 source "$root/scripts/private-pulse.sh"
 app=""
-bus_pid=""
 cleanup() {
   if [ -n "$app" ]; then kill "$app" 2>/dev/null || true; wait "$app" 2>/dev/null || true; fi
-  if [ -n "$bus_pid" ]; then kill "$bus_pid" 2>/dev/null || true; fi
+  private_bus_stop
   private_pulse_stop
 }
 trap cleanup EXIT
@@ -40,24 +39,9 @@ private_pulse_start
 export XDG_DATA_HOME="$PRIVATE_PULSE_DIR/home/.local/share"
 export XDG_RUNTIME_DIR="$PRIVATE_PULSE_DIR/run"
 # A session bus of this run's own, nothing started on demand.
-cat >"$PRIVATE_PULSE_DIR/session-bus.conf" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=$PRIVATE_PULSE_DIR</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-EOF
-bus_out=$(dbus-daemon --config-file="$PRIVATE_PULSE_DIR/session-bus.conf" --fork --print-address=1 --print-pid=1)
-DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus_out")
-export DBUS_SESSION_BUS_ADDRESS
-bus_pid=$(sed -n 2p <<<"$bus_out")
+# shellcheck source=private-bus.sh
+source "$root/scripts/private-bus.sh"
+private_bus_start "$PRIVATE_PULSE_DIR"
 
 echo "Starting Parlune on a private audio server and session bus..."
 QT_QPA_PLATFORM=offscreen "$build/bin/parlune" >"$out/parlune.log" 2>&1 &

@@ -22,35 +22,10 @@ case "${1:-}" in
 esac
 bash "$root/scripts/deps.sh"
 
-# A session bus of the run's own in folder $1, with no services to start on
-# demand: the programs the tests start (the window's remote control,
-# parlunectl) never reach the machine's bus. The tests of the remote control
-# start a bus of their own besides, so they may run side by side.
-session_bus_pid=""
-start_session_bus() {
-  cat >"$1/session-bus.conf" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=$1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-EOF
-  local out
-  out=$(dbus-daemon --config-file="$1/session-bus.conf" --fork --print-address=1 --print-pid=1)
-  DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$out")
-  export DBUS_SESSION_BUS_ADDRESS
-  session_bus_pid=$(sed -n 2p <<<"$out")
-}
-stop_session_bus() {
-  if [ -n "$session_bus_pid" ]; then kill "$session_bus_pid" 2>/dev/null || true; fi
-}
+# A session bus of the run's own (the tests of the remote control start a
+# bus of their own besides, so they may run side by side).
+# shellcheck source=private-bus.sh
+source "$root/scripts/private-bus.sh"
 
 export QT_QPA_PLATFORM=offscreen
 if [ -z "$sanitizer" ]; then
@@ -58,9 +33,9 @@ if [ -z "$sanitizer" ]; then
   PARLUNE_BUILD_DIR=$build bash "$root/scripts/build.sh"
   # shellcheck source=private-pulse.sh
   source "$root/scripts/private-pulse.sh"
-  trap 'stop_session_bus; private_pulse_stop' EXIT
+  trap 'private_bus_stop; private_pulse_stop' EXIT
   private_pulse_start
-  start_session_bus "$PRIVATE_PULSE_DIR"
+  private_bus_start "$PRIVATE_PULSE_DIR"
   export PARLUNE_REQUIRE_PULSE=1
   # Data and temporary folders of the program under test stay private.
   export XDG_DATA_HOME="$PRIVATE_PULSE_DIR/home/.local/share"
@@ -75,9 +50,9 @@ else
   # keeps them from being started at all.
   unset PULSE_SERVER
   scratch=$(mktemp -d /tmp/parlune-sanitize.XXXXXX)
-  trap 'stop_session_bus; rm -rf "$scratch"' EXIT
+  trap 'private_bus_stop; rm -rf "$scratch"' EXIT
   mkdir -p "$scratch/share" "$scratch/run" && chmod 700 "$scratch/run"
-  start_session_bus "$scratch"
+  private_bus_start "$scratch"
   export XDG_DATA_HOME="$scratch/share" XDG_RUNTIME_DIR="$scratch/run"
   export PULSE_CLIENTCONFIG="$scratch/client.conf"
   echo "autospawn = no" >"$PULSE_CLIENTCONFIG"
