@@ -10,8 +10,8 @@ namespace parlune::tools {
 ToneFeed::ToneFeed(const std::string& sink, double hz, uint32_t rate, float amplitude) {
     pulse::StreamLatency latency;
     latency.targetMs = 40;
-    stream_ =
-        pulse::Stream::open(pulse::StreamDirection::Playback, sink, rate, 1, latency, "test tone");
+    stream_ = pulse::Stream::open(pulse::StreamDirection::Playback, sink, rate, 1, latency,
+                                  "test tone", kTestApplicationName);
     if (!stream_) return;
     thread_ = std::thread([this, hz, rate, amplitude] {
         std::vector<float> chunk(rate / 50);
@@ -33,7 +33,7 @@ SourceRecording::SourceRecording(const std::string& source, uint32_t rate) : rat
     pulse::StreamLatency latency;
     latency.targetMs = 10;
     stream_ = pulse::Stream::open(pulse::StreamDirection::Record, source, rate, 1, latency,
-                                  "test recording");
+                                  "test recording", kTestApplicationName);
     if (!stream_) return;
     samples_.reserve(static_cast<size_t>(rate) * 30);
     thread_ = std::thread([this] {
@@ -47,6 +47,14 @@ SourceRecording::SourceRecording(const std::string& source, uint32_t rate) : rat
 }
 
 SourceRecording::~SourceRecording() { stop(); }
+
+bool playInto(const std::string& sink, const std::vector<float>& samples, uint32_t rate) {
+    pulse::StreamLatency latency;
+    latency.targetMs = 40;
+    auto feed = pulse::Stream::open(pulse::StreamDirection::Playback, sink, rate, 1, latency,
+                                    "sound into " + sink, kTestApplicationName);
+    return feed && feed->write(samples.data(), samples.size()) && feed->drain();
+}
 
 std::vector<float> SourceRecording::stop() {
     stop_ = true;

@@ -26,6 +26,10 @@ namespace parlune::tools {
 
 using Clock = std::chrono::steady_clock;
 
+// The application name of every stream made here, so a test never takes one
+// of them for the program's own ("Parlune").
+constexpr char kTestApplicationName[] = "Parlune tests";
+
 // A mono sine into `sink` until destroyed or the server goes.
 class ToneFeed {
 public:
@@ -72,6 +76,11 @@ private:
     std::vector<Piece> pieces_;
     std::thread thread_;
 };
+
+// Plays mono samples at `rate` into `sink` (the server converts them to the
+// sink's rate) and returns once they have been played; false when the stream
+// failed. Blocks its caller.
+bool playInto(const std::string& sink, const std::vector<float>& samples, uint32_t rate = 16000);
 
 // RMS of samples [from, to).
 double rms(const std::vector<float>& samples, size_t from = 0, size_t to = SIZE_MAX);

@@ -27,10 +27,10 @@
 #include "app/core/playdev_file.h"
 #include "platform/pulse/pulse_client.h"
 #include "platform/vdev/virtual_device.h"
-#include "tests/support/pulse_streams.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 #include "tests/support/virtual_display.h"
+#include "tools/server_streams.h"
 
 namespace parlune::test {
 namespace {
@@ -162,12 +162,12 @@ protected:
     // The speech sample played once into the microphone (through its feed
     // sink) while each source is recorded; one recording per source.
     std::vector<std::vector<float>> speakAndRecord(const std::vector<std::string>& sources) {
-        std::vector<std::unique_ptr<SourceRecorder>> recorders;
+        std::vector<std::unique_ptr<tools::SourceRecording>> recorders;
         for (const auto& source : sources) {
-            recorders.push_back(std::make_unique<SourceRecorder>(source));
+            recorders.push_back(std::make_unique<tools::SourceRecording>(source, 16000));
             EXPECT_TRUE(recorders.back()->ok()) << source;
         }
-        EXPECT_TRUE(playInto("micsink", speech_.samples));
+        EXPECT_TRUE(tools::playInto("micsink", speech_.samples));
         std::this_thread::sleep_for(kPathDelay);
         std::vector<std::vector<float>> recorded;
         for (auto& recorder : recorders) recorded.push_back(recorder->stop());
