@@ -7,8 +7,7 @@
 # aubiopitch (yin) gives one F0 a frame. A morphed voice, above all one with
 # its formants moved up, has frames where the tracker locks onto a harmonic,
 # scattered from twice the F0 upwards; a plain median over all frames drifts
-# up with their share (which differs between a live recording and a file
-# render of the same voice). So the figure is the median of the densest band
+# up with their share. So the figure is the median of the densest band
 # of frames whose top is 1.5625 times its bottom (25 % either side of its
 # middle): the voice itself, not its harmonics.
 set -euo pipefail
