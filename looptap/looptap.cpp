@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "looptap/config.h"
 #include "looptap/pipe.h"
 
@@ -84,6 +86,10 @@ extern "C" void StopPlaying(void) {
     thePipe->m_running = false;
     thePipe->m_in.Stop();
     thePipe->m_out.Stop();
+    std::fprintf(stderr,
+                 "Looptap stops: %d blocks passed, %d dropped to hold the delay, %d played again "
+                 "on an empty ring\n",
+                 thePipe->m_written.load(), thePipe->m_dropped.load(), thePipe->m_replayed.load());
     delete thePipe;
     thePipe = nullptr;
 }

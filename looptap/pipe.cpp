@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <thread>
 
@@ -37,7 +39,28 @@ void CPipe::ResetRing() {
         wave::messageBox("Out of memory!");
     }
     m_written = 0;
+    m_dropped = 0;
+    m_replayed = 0;
     m_primed = false;
+    const wave::Format& format = m_out.GetFormat();
+    m_windowBlocks = std::max(
+        1, static_cast<int>(int64_t{format.samplesPerSec} * kHoldWindowMs / 1000 /
+                            std::max(1, m_out.GetBufferFrames())));
+    m_blocksInWindow = 0;
+    m_fewestHeld = std::numeric_limits<int>::max();
+}
+
+void CPipe::HoldFill() {
+    const int inRing = static_cast<int>(m_ring->size());
+    m_fewestHeld = std::min(m_fewestHeld, inRing + m_out.GetQueued());
+    if (++m_blocksInWindow < m_windowBlocks) return;
+    // What it never went below for a whole second is delay and nothing else:
+    // it goes at once, short of one block for this call to play.
+    const int surplus = std::min(m_fewestHeld - kHeldBlocksTarget, inRing - 1);
+    for (int k = 0; k < surplus; ++k) m_ring->popFront();
+    if (surplus > 0) m_dropped += surplus;
+    m_blocksInWindow = 0;
+    m_fewestHeld = std::numeric_limits<int>::max();
 }
 
 void CPipe::StartInputSide() {
@@ -77,7 +100,12 @@ int CPipe::OutputCallback(CBuffer* buffer, void* user) {
         }
         pipe->m_primed = true;
     }
-    const Block* slot = pipe->m_ring ? pipe->m_ring->front() : nullptr;
+    if (!pipe->m_ring) {
+        pause(kRetryMs);
+        return 0;
+    }
+    pipe->HoldFill();
+    const Block* slot = pipe->m_ring->front();
     if (slot) {
         const int bytes = std::min(slot->size, buffer->size);
         std::memcpy(buffer->data, slot->bytes.data(), static_cast<size_t>(bytes));
@@ -85,6 +113,7 @@ int CPipe::OutputCallback(CBuffer* buffer, void* user) {
         pipe->m_ring->popFront();
         return 1;
     }
+    ++pipe->m_replayed;
     pause(kRetryMs);
     return 0;
 }

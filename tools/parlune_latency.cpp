@@ -15,6 +15,7 @@
 #include "platform/vdev/virtual_device.h"
 #include "tools/latency_onsets.h"
 #include "tools/live_chain_run.h"
+#include "tools/server_streams.h"
 #include "tools/timed_recorder.h"
 
 #include <QCoreApplication>
@@ -48,6 +49,8 @@ struct Options {
     std::string feedSink = "micsink";
     std::string speaker;  // empty: Looptap's own configuration
     std::string heard;    // running: the source where the path's output is heard
+    std::string start = "as-is";  // looptap: what runs on the server before it starts
+    int starts = 1;               // looptap: starts in a row, each measured
     tools::LiveChainOptions chain;
 };
 
@@ -69,6 +72,12 @@ void printUsage(std::FILE* to) {
         "  --heard SOURCE       running: the source that hears the path's output\n"
         "  --speaker NAME       looptap: the speaker name Looptap is given, in a data\n"
         "                       folder of its own (default: the user's config.ini)\n"
+        "  --start ORDER        looptap: what the server has before Looptap starts:\n"
+        "                       as-is (default), fresh-device (PARLUNE-01 loaded\n"
+        "                       anew just before), capture-first (PARLUNE-01 already\n"
+        "                       playing, 2 s), playback-first (the speaker already\n"
+        "                       playing, 2 s)\n"
+        "  --starts N           looptap: start, measure and stop it N times in a row\n"
         "Live chain options (live path):\n"
         "%s"
         "  --help               this text\n"
@@ -98,12 +107,19 @@ int parse(int argc, char** argv, Options& o) {
             o.speaker = v;
         else if (a == "--heard")
             o.heard = v;
+        else if (a == "--start")
+            o.start = v;
+        else if (a == "--starts")
+            o.starts = std::atoi(v);
         else
             return -1;
     }
     if (o.path != "live" && o.path != "looptap" && o.path != "running") return -1;
     if ((o.path == "running") != !o.heard.empty()) return -1;
-    if (o.bursts < 1) return -1;
+    if (o.bursts < 1 || o.starts < 1) return -1;
+    if (o.start != "as-is" && o.start != "fresh-device" && o.start != "capture-first" &&
+        o.start != "playback-first")
+        return -1;
     if (o.settleSeconds < 0) o.settleSeconds = o.path == "live" ? 5 : 3;
     return 1;
 }
@@ -225,6 +241,56 @@ std::string looptapSpeaker(pulse::PulseClient& client) {
     return {};
 }
 
+// The sink a speaker name stands for: the configured description, or the
+// default sink when none is given.
+std::string speakerSink(const Options& o, pulse::PulseClient& client) {
+    if (!o.speaker.empty())
+        for (const auto& sink : client.sinks())
+            if (sink.description == o.speaker) return sink.name;
+    return client.defaultSinkName();
+}
+
+// One start of Looptap in the given order, measured, and its stop.
+int measureOneLooptapStart(const Options& o, pulse::PulseClient& client) {
+    if (o.start == "fresh-device") {
+        parlune::vdev::removeVirtualDevice(client);
+        const parlune::vdev::Outcome device = parlune::vdev::ensureVirtualDevice(client);
+        if (!device.ok) {
+            std::fprintf(stderr, "parlune-latency: %s\n", device.message.c_str());
+            return 1;
+        }
+    }
+    // Silence already playing into one side keeps that device's clock running
+    // when Looptap opens its streams.
+    std::unique_ptr<tools::ToneFeed> before;
+    if (o.start == "capture-first" || o.start == "playback-first") {
+        const std::string sink =
+            o.start == "capture-first" ? parlune::vdev::kSinkName : speakerSink(o, client);
+        before = std::make_unique<tools::ToneFeed>(sink, 100.0, 48000, 0.0f);
+        if (!before->ok()) {
+            std::fprintf(stderr, "parlune-latency: cannot play into %s\n", sink.c_str());
+            return 1;
+        }
+        sleepSeconds(2);
+    }
+    StartPlaying();
+    const std::string speaker = looptapSpeaker(client);
+    int result = 1;
+    if (speaker.empty()) {
+        std::fprintf(stderr, "parlune-latency: Looptap plays on no speaker\n");
+    } else {
+        std::printf("Looptap plays on %s (start: %s)\n", speaker.c_str(), o.start.c_str());
+        // A virtual device loaded a moment ago passes nothing for about two seconds.
+        sleepSeconds(o.settleSeconds);
+        std::vector<tools::BurstFigure> figures;
+        if (measure(parlune::vdev::kSinkName, speaker + ".monitor", o.bursts, &figures))
+            result = summarise("path looptap, speaker " + speaker + ", start " + o.start, figures);
+    }
+    std::fflush(stdout);
+    StopPlaying();
+    return result;
+}
+
 int measureLooptap(const Options& o, pulse::PulseClient& client) {
     const parlune::vdev::Outcome device = parlune::vdev::ensureVirtualDevice(client);
     if (!device.ok) {
@@ -245,20 +311,8 @@ int measureLooptap(const Options& o, pulse::PulseClient& client) {
         std::ofstream(dataHome / "Parlune" / "config.ini", std::ios::binary) << o.speaker;
         setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
     }
-    StartPlaying();
-    const std::string speaker = looptapSpeaker(client);
-    int result = 1;
-    if (speaker.empty()) {
-        std::fprintf(stderr, "parlune-latency: Looptap plays on no speaker\n");
-    } else {
-        std::printf("Looptap plays on %s\n", speaker.c_str());
-        // A virtual device loaded a moment ago passes nothing for about two seconds.
-        sleepSeconds(o.settleSeconds);
-        std::vector<tools::BurstFigure> figures;
-        if (measure(parlune::vdev::kSinkName, speaker + ".monitor", o.bursts, &figures))
-            result = summarise("path looptap, speaker " + speaker, figures);
-    }
-    StopPlaying();
+    int result = 0;
+    for (int k = 0; k < o.starts; ++k) result = std::max(result, measureOneLooptapStart(o, client));
     if (!dataHome.empty()) fs::remove_all(dataHome);
     if (device.changed) parlune::vdev::removeVirtualDevice(client);
     return result;

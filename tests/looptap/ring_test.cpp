@@ -152,6 +152,57 @@ TEST(LooptapRing, NoBlockIsLostOrTornWhileBothSidesKeepPace) {
     for (int i = 0; i < kBlocks; ++i) ASSERT_EQ(played[i], static_cast<unsigned char>(i)) << i;
 }
 
+// Capture and playback keep pace for a second of playback, one block each in
+// turn, from a ring holding `startFill`; once in that second playback takes
+// `dip` blocks ahead. No device is open, so the ring is all the pipe holds. Only what the ring held above six all through the
+// second is dropped, from its oldest end, and the rest plays on in order.
+TEST(LooptapRing, WhatStaysAboveSixBlocksForASecondIsDroppedAtOnce) {
+    struct Case {
+        const char* what;
+        int startFill;
+        int dip;
+        int dropped;
+    };
+    const Case cases[] = {
+        // Playback finds the ring one fuller than startFill each time.
+        {"a fill at the target", 5, 0, 0},
+        {"a ring full from the start", 11, 0, 6},
+        {"a surplus that went once", 11, 6, 0},
+        {"a surplus that shrank once", 11, 4, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RunningPipe p;
+        const int window = 44100 / kFrames;  // blocks in a second
+        unsigned char next = 0;
+        for (int i = 0; i < c.startFill; ++i) ASSERT_EQ(p.capture(next++), 1);
+        std::vector<char> out(kBytes);
+        std::vector<unsigned char> played;
+        for (int i = 0; i < window; ++i) {
+            if (i == window / 2)
+                for (int k = 0; k < c.dip; ++k) {
+                    ASSERT_EQ(p.play(out), 1);
+                    played.push_back(static_cast<unsigned char>(out[0]));
+                }
+            ASSERT_EQ(p.capture(next++), 1);
+            ASSERT_EQ(p.play(out), 1);
+            played.push_back(static_cast<unsigned char>(out[0]));
+        }
+        EXPECT_EQ(p.pipe.m_dropped, c.dropped);
+        EXPECT_EQ(p.pipe.m_replayed, 0);
+        // The last block played came after the dropped ones.
+        while (p.play(out) == 1) played.push_back(static_cast<unsigned char>(out[0]));
+        ASSERT_EQ(played.size(), static_cast<size_t>(window + c.startFill - c.dropped));
+        for (size_t i = 0; i + 1 < played.size(); ++i) {
+            const int step = static_cast<unsigned char>(played[i + 1] - played[i]);
+            if (step != 1) {
+                EXPECT_EQ(step, 1 + c.dropped) << "at " << i;
+            }
+        }
+        EXPECT_EQ(played.back(), static_cast<unsigned char>(next - 1));
+    }
+}
+
 TEST(LooptapPipe, APipeNeverStartedIsDestroyedWithoutTouchingADevice) {
     for (int i = 0; i < 3; ++i) {
         CPipe pipe;
