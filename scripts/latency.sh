@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Measures latency against a private PulseAudio with parlune-latency: voiced
-# bursts are played into a path's input, and each burst's delay is the time
-# between its onsets on the input's monitor and on the output's monitor.
+# Measures latency against a private audio server (PARLUNE_SERVER picks
+# PulseAudio or PipeWire) with parlune-latency: each voiced burst is played
+# into a path's input and at once a marker straight into its output, and its
+# delay is the time between their onsets on the output's monitor.
 # Paths: the live chain from the microphone to the default sink in each morph
-# mode, then Looptap from PARLUNE-01 to the speaker. Prints the median of the
-# run medians per mode and for Looptap.
+# mode, then Looptap from PARLUNE-01 to the speaker after each start order
+# (as the server is, PARLUNE-01 loaded anew, PARLUNE-01 or the speaker
+# already playing) and on the 44.1 kHz headphones. Prints the median of the
+# run medians, and the highest figure, per mode and start.
 # Usage: bash scripts/latency.sh [bursts per run] [runs per mode]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,20 +25,25 @@ private_pulse_start
 export XDG_DATA_HOME="$PRIVATE_PULSE_DIR/home/.local/share"
 export XDG_RUNTIME_DIR="$PRIVATE_PULSE_DIR/run"
 
-# Runs parlune-latency `runs` times and prints the median of its medians.
+# Runs parlune-latency `runs` times and prints the median of its medians and
+# the highest burst.
 measure() {
   local name=$1; shift
-  local medians=() line m
+  local medians=() highest="" line m x
   for _ in $(seq 1 "$runs"); do
     line=$("$build/bin/parlune-latency" --bursts "$bursts" "$@" 2>/dev/null | grep '^latency:' || true)
     echo "  $line"
-    m=$(sed -n 's/.*median \([0-9.]*\) ms.*/\1/p' <<<"$line")
+    m=$(sed -n 's/.*median \([0-9.-]*\) ms.*/\1/p' <<<"$line")
+    x=$(sed -n 's/.*max \([0-9.-]*\) ms.*/\1/p' <<<"$line")
     [ -n "$m" ] && medians+=("$m")
+    if [ -n "$x" ] && { [ -z "$highest" ] || awk -v a="$x" -v b="$highest" 'BEGIN { exit !(a > b) }'; }; then
+      highest=$x
+    fi
   done
   if [ ${#medians[@]} -gt 0 ]; then
     sorted=$(printf '%s\n' "${medians[@]}" | sort -n)
     mid=$(sed -n "$(( (${#medians[@]} + 1) / 2 ))p" <<<"$sorted")
-    echo "latency $name: median of run medians ${mid} ms (runs: ${medians[*]})"
+    echo "latency $name: median of run medians ${mid} ms, highest ${highest} ms (runs: ${medians[*]})"
   else
     echo "latency $name: not measured"
   fi
@@ -45,4 +53,7 @@ for mode in off cartoon human; do
   extra=(); [ "$mode" = human ] && extra=(--pitch 1 --formant 1)
   measure "$mode" --path live --mode "$mode" "${extra[@]}" --settle 6
 done
-measure looptap --path looptap --speaker Speaker
+for start in as-is fresh-device capture-first playback-first; do
+  measure "looptap $start" --path looptap --speaker Speaker --start "$start"
+done
+measure "looptap headphones" --path looptap --speaker Headphones

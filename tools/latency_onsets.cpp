@@ -82,6 +82,63 @@ std::vector<BurstFigure> measureBursts(const TimedRecording& reference,
     return figures;
 }
 
+namespace {
+
+// A second-order Butterworth section (Q = 1/sqrt(2)) run over x in place.
+void butterworth(std::vector<float>& x, int rate, double hz, bool highPass) {
+    const double w = 2 * M_PI * hz / rate;
+    const double alpha = std::sin(w) / std::sqrt(2.0);
+    const double c = std::cos(w);
+    const double a0 = 1 + alpha;
+    const double b0 = (highPass ? (1 + c) : (1 - c)) / 2 / a0;
+    const double b1 = (highPass ? -(1 + c) : (1 - c)) / a0;
+    const double b2 = b0;
+    const double a1 = -2 * c / a0;
+    const double a2 = (1 - alpha) / a0;
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    for (float& sample : x) {
+        const double y = b0 * sample + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+        x2 = x1;
+        x1 = sample;
+        y2 = y1;
+        y1 = y;
+        sample = static_cast<float>(y);
+    }
+}
+
+TimedRecording filtered(const TimedRecording& heard, double hz, bool highPass) {
+    TimedRecording band = heard;
+    for (int section = 0; section < 2; ++section)
+        butterworth(band.samples, band.rate, hz, highPass);
+    return band;
+}
+
+}  // namespace
+
+std::vector<float> voicedBurst(int rate) {
+    const int length = rate * 3 / 10;
+    const int edge = rate / 200;
+    std::vector<float> burst(length);
+    for (int n = 0; n < length; ++n) {
+        double v = 0;
+        for (int h = 1; h <= 20; ++h) v += std::sin(2 * M_PI * 140.0 * h * n / rate) / h;
+        const double ramp = std::min({1.0, double(n) / edge, double(length - 1 - n) / edge});
+        burst[n] = static_cast<float>(0.25 * v * ramp);
+    }
+    return burst;
+}
+
+std::vector<float> markerBurst(int rate) {
+    std::vector<float> burst = voicedBurst(rate);
+    for (size_t n = 0; n < burst.size(); ++n)
+        burst[n] *= static_cast<float>(std::sin(2 * M_PI * kMarkerHz * double(n) / rate));
+    return burst;
+}
+
+MarkerSplit splitMarker(const TimedRecording& heard) {
+    return {filtered(heard, 10000, true), filtered(heard, 4000, false)};
+}
+
 double medianLatencyMs(const std::vector<BurstFigure>& figures) {
     std::vector<double> found;
     for (const BurstFigure& figure : figures)

@@ -1,10 +1,12 @@
-// The arithmetic of the burst method: a burst is played into a path's input,
-// the input's monitor (the reference) and the output's monitor are recorded
-// from the same audio server, and the latency of each burst is the time from
-// its onset in the reference to its onset in the output. An onset is where
-// the RMS envelope (4 ms window, 1 ms hop) rises past a share of the burst's
-// peak, placed between envelope points by linear interpolation; the same rule
-// on both recordings cancels what bias it has.
+// The arithmetic of the burst method: a voiced burst is played into a path's
+// input and, at once, a marker burst high above any voice straight into the
+// path's output; the output's monitor hears both, and the latency of each
+// burst is the time from the marker's onset to the voice's. The one recording
+// is split into its marker band and its voice band (splitMarker), so no two
+// recordings need to be placed on one clock. An onset is where the RMS
+// envelope (4 ms window, 1 ms hop) rises past a share of the burst's peak,
+// placed between envelope points by linear interpolation; the same rule on
+// both bands cancels what bias it has.
 //
 // Thread contract: plain functions on caller-owned data.
 #pragma once
@@ -48,6 +50,28 @@ struct BurstFigure {
 // threshold x its peak within the search window around the burst.
 std::vector<BurstFigure> measureBursts(const TimedRecording& reference,
                                        const TimedRecording& output, const OnsetRules& rules = {});
+
+// The marker's carrier: the voiced burst (harmonics below 3 kHz) moved up
+// around it lies above 11 kHz, clear of the voice and of a morphed voice,
+// which is made at 16 kHz and so lies below 8 kHz.
+constexpr double kMarkerHz = 14000;
+
+// The voiced burst: harmonics of 140 Hz with a falling spectrum, 300 ms,
+// 5 ms edges, so a morph has a voice to work on.
+std::vector<float> voicedBurst(int rate);
+// The marker: the voiced burst moved up around kMarkerHz (multiplied by that
+// sine), so its envelope rises as the voice's does and the onset rule finds
+// both at the same point of their rise.
+std::vector<float> markerBurst(int rate);
+
+// One recording of a path's output split into the marker's band (above
+// 10 kHz) and the voice's (below 4 kHz), each by two second-order
+// Butterworth sections, both on the recording's clock.
+struct MarkerSplit {
+    TimedRecording marker;
+    TimedRecording voice;
+};
+MarkerSplit splitMarker(const TimedRecording& heard);
 
 // Median of the figures found (middle two averaged for an even count);
 // NaN when none was found.

@@ -1,8 +1,8 @@
-// parlune-latency: measures a path's latency on an audio server by the burst
-// method. Voiced bursts are played at once into the path's input; the input
-// sink's monitor (the reference) and the output's monitor are recorded from
-// the same server, and each burst's latency is the time between its onsets
-// in the two (tools/latency_onsets.h).
+// parlune-latency: measures a path's latency on an audio server as a person
+// hears it, by the burst method. Each voiced burst is played into the path's
+// input and, at once, a marker burst straight into the path's output; on the
+// output's monitor each burst's latency is the time from the marker's onset
+// to the voice's (tools/latency_onsets.h).
 //
 // Paths:
 //   live     the microphone's feed sink -> microphone -> live chain (run in
@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -49,6 +50,7 @@ struct Options {
     std::string feedSink = "micsink";
     std::string speaker;  // empty: Looptap's own configuration
     std::string heard;    // running: the source where the path's output is heard
+    std::string outputSink;  // running: the sink `heard` hears (the markers go there)
     std::string start = "as-is";  // looptap: what runs on the server before it starts
     int starts = 1;               // looptap: starts in a row, each measured
     tools::LiveChainOptions chain;
@@ -58,8 +60,10 @@ void printUsage(std::FILE* to) {
     std::fprintf(
         to,
         "Usage: parlune-latency [options]\n"
-        "Plays voiced bursts into a path's input, records the input's monitor and the\n"
-        "output's monitor, and prints each burst's latency and the median.\n"
+        "Plays voiced bursts into a path's input and at once a marker (the burst moved\n"
+        "up to 14 kHz) straight into its output, records the output's monitor, and\n"
+        "prints each burst's latency (the voice's onset after the marker's) and the\n"
+        "median.\n"
         "  --path P             live: microphone -> live chain -> default output (default)\n"
         "                       looptap: PARLUNE-01 -> Looptap -> speaker\n"
         "                       running: a path that already runs, from --feed to\n"
@@ -70,6 +74,9 @@ void printUsage(std::FILE* to) {
         "  --feed SINK          live: the sink whose monitor the microphone records\n"
         "                       (default micsink); running: the path's input\n"
         "  --heard SOURCE       running: the source that hears the path's output\n"
+        "  --output SINK        running: the sink that source hears, where the markers\n"
+        "                       are played (default: SINK for SINK.monitor, and\n"
+        "                       PARLUNE-01's sink for its microphone)\n"
         "  --speaker NAME       looptap: the speaker name Looptap is given, in a data\n"
         "                       folder of its own (default: the user's config.ini)\n"
         "  --start ORDER        looptap: what the server has before Looptap starts:\n"
@@ -107,6 +114,8 @@ int parse(int argc, char** argv, Options& o) {
             o.speaker = v;
         else if (a == "--heard")
             o.heard = v;
+        else if (a == "--output")
+            o.outputSink = v;
         else if (a == "--start")
             o.start = v;
         else if (a == "--starts")
@@ -117,6 +126,16 @@ int parse(int argc, char** argv, Options& o) {
     if (o.path != "live" && o.path != "looptap" && o.path != "running") return -1;
     if ((o.path == "running") != !o.heard.empty()) return -1;
     if (o.bursts < 1 || o.starts < 1) return -1;
+    if (o.path == "running" && o.outputSink.empty()) {
+        const std::string monitor = ".monitor";
+        if (o.heard == parlune::vdev::kSourceName)
+            o.outputSink = parlune::vdev::kSinkName;
+        else if (o.heard.size() > monitor.size() &&
+                 o.heard.compare(o.heard.size() - monitor.size(), monitor.size(), monitor) == 0)
+            o.outputSink = o.heard.substr(0, o.heard.size() - monitor.size());
+        else
+            return -1;
+    }
     if (o.start != "as-is" && o.start != "fresh-device" && o.start != "capture-first" &&
         o.start != "playback-first")
         return -1;
@@ -124,24 +143,8 @@ int parse(int argc, char** argv, Options& o) {
     return 1;
 }
 
-// Voiced burst: harmonics of 140 Hz with a falling spectrum, 300 ms, 5 ms
-// edges, so a morph has a voice to work on.
-std::vector<float> voicedBurst() {
-    const int length = kRate * 3 / 10;
-    const int edge = kRate / 200;
-    std::vector<float> burst(length);
-    for (int n = 0; n < length; ++n) {
-        double v = 0;
-        for (int h = 1; h <= 20; ++h) v += std::sin(2 * M_PI * 140.0 * h * n / kRate) / h;
-        const double ramp = std::min({1.0, double(n) / edge, double(length - 1 - n) / edge});
-        burst[n] = static_cast<float>(0.25 * v * ramp);
-    }
-    return burst;
-}
-
-// The whole signal: per burst 0.8 s of silence, the burst, 0.9 s of silence.
-std::vector<float> burstTrain(int bursts) {
-    const std::vector<float> burst = voicedBurst();
+// Per burst 0.8 s of silence, the burst, 0.9 s of silence.
+std::vector<float> burstTrain(const std::vector<float>& burst, int bursts) {
     std::vector<float> train;
     for (int k = 0; k < bursts; ++k) {
         train.insert(train.end(), kRate * 8 / 10, 0.0f);
@@ -151,39 +154,60 @@ std::vector<float> burstTrain(int bursts) {
     return train;
 }
 
-// Plays the bursts into `inputSink` while recording its monitor and
-// `outputMonitor`; prints a line per burst and returns the figures.
-bool measure(const std::string& inputSink, const std::string& outputMonitor, int bursts,
-             std::vector<tools::BurstFigure>* figures) {
-    const std::string referenceMonitor = inputSink + ".monitor";
-    tools::TimedRecorder reference(referenceMonitor, "parlune-latency: " + referenceMonitor),
-        output(outputMonitor, "parlune-latency: " + outputMonitor);
-    auto feed = pulse::Stream::open(pulse::StreamDirection::Playback, inputSink, kRate, 1,
-                                    pulse::StreamLatency{20, 0}, "parlune-latency: bursts");
-    if (!reference.ok() || !output.ok() || !feed) {
-        std::fprintf(stderr, "parlune-latency: cannot open the streams (input %s, output %s)\n",
-                     inputSink.c_str(), outputMonitor.c_str());
+// A path: where its bursts go in, the sink its output plays on (the marker
+// goes straight there), and the source that hears that sink.
+struct PathEnds {
+    std::string input, outputSink, heard;
+};
+
+// Plays the voiced bursts into the path's input and the markers into its
+// output at once, records what is heard; prints a line per burst and returns
+// the figures.
+bool measure(const PathEnds& ends, int bursts, std::vector<tools::BurstFigure>* figures) {
+    tools::TimedRecorder output(ends.heard, "parlune-latency: " + ends.heard);
+    const pulse::StreamLatency latency{20, 0};
+    auto voiceFeed = pulse::Stream::open(pulse::StreamDirection::Playback, ends.input, kRate, 1,
+                                         latency, "parlune-latency: bursts");
+    auto markerFeed = pulse::Stream::open(pulse::StreamDirection::Playback, ends.outputSink,
+                                          kRate, 1, latency, "parlune-latency: markers");
+    if (!output.ok() || !voiceFeed || !markerFeed) {
+        std::fprintf(stderr,
+                     "parlune-latency: cannot open the streams (input %s, output %s, heard %s)\n",
+                     ends.input.c_str(), ends.outputSink.c_str(), ends.heard.c_str());
         return false;
     }
-    const std::vector<float> train = burstTrain(bursts);
-    const bool played = feed->write(train.data(), train.size()) && feed->drain();
+    const std::vector<float> voices = burstTrain(tools::voicedBurst(kRate), bursts);
+    const std::vector<float> markers = burstTrain(tools::markerBurst(kRate), bursts);
+    // Both writes start together; each stream starts playing with its first
+    // frames, so a voice and its marker leave at the same moment.
+    std::atomic<bool> go{false};
+    bool markersPlayed = false;
+    std::thread markerThread([&] {
+        while (!go) std::this_thread::yield();
+        markersPlayed = markerFeed->write(markers.data(), markers.size()) && markerFeed->drain();
+    });
+    go = true;
+    const bool voicesPlayed = voiceFeed->write(voices.data(), voices.size()) && voiceFeed->drain();
+    markerThread.join();
     // The last burst's way through the path, at most the search window.
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    tools::TimedRecording sent, heard;
-    const bool timed = reference.stop(&sent) && output.stop(&heard);
-    if (!played || !timed) {
-        std::fprintf(stderr, "parlune-latency: the %s failed\n", played ? "recording" : "playback");
+    tools::TimedRecording heard;
+    const bool recorded = output.stop(&heard);
+    if (!voicesPlayed || !markersPlayed || !recorded) {
+        std::fprintf(stderr, "parlune-latency: the %s failed\n",
+                     recorded ? "playback" : "recording");
         return false;
     }
-    *figures = tools::measureBursts(sent, heard);
+    const tools::MarkerSplit bands = tools::splitMarker(heard);
+    *figures = tools::measureBursts(bands.marker, bands.voice);
     for (size_t k = 0; k < figures->size(); ++k) {
         const tools::BurstFigure& f = (*figures)[k];
         if (f.found)
-            std::printf("burst %zu at %.2f s: %.1f ms\n", k + 1, f.sentSeconds - sent.startSeconds,
+            std::printf("burst %zu at %.2f s: %.1f ms\n", k + 1, f.sentSeconds - heard.startSeconds,
                         f.latencyMs);
         else
             std::printf("burst %zu at %.2f s: not found\n", k + 1,
-                        f.sentSeconds - sent.startSeconds);
+                        f.sentSeconds - heard.startSeconds);
     }
     return true;
 }
@@ -208,11 +232,12 @@ void sleepSeconds(double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
-int measureLiveChain(const Options& o, const std::string& outputMonitor) {
+int measureLiveChain(const Options& o, const std::string& outputSink) {
     tools::startLiveChain(o.chain);
     sleepSeconds(o.settleSeconds);  // the smoothed latency settles first
     std::vector<tools::BurstFigure> figures;
-    const bool measured = measure(o.feedSink, outputMonitor, o.bursts, &figures);
+    const bool measured =
+        measure({o.feedSink, outputSink, outputSink + ".monitor"}, o.bursts, &figures);
     const engine::LiveChainStatus s = engine::liveChainStatus();
     const bool stopped = tools::stopLiveChain(5000);
     if (!measured) return 1;
@@ -283,7 +308,7 @@ int measureOneLooptapStart(const Options& o, pulse::PulseClient& client) {
         // A virtual device loaded a moment ago passes nothing for about two seconds.
         sleepSeconds(o.settleSeconds);
         std::vector<tools::BurstFigure> figures;
-        if (measure(parlune::vdev::kSinkName, speaker + ".monitor", o.bursts, &figures))
+        if (measure({parlune::vdev::kSinkName, speaker, speaker + ".monitor"}, o.bursts, &figures))
             result = summarise("path looptap, speaker " + speaker + ", start " + o.start, figures);
     }
     std::fflush(stdout);
@@ -336,8 +361,8 @@ int main(int argc, char** argv) {
     if (o.path == "looptap") return measureLooptap(o, client);
     if (o.path == "running") {
         std::vector<tools::BurstFigure> figures;
-        if (!measure(o.feedSink, o.heard, o.bursts, &figures)) return 1;
+        if (!measure({o.feedSink, o.outputSink, o.heard}, o.bursts, &figures)) return 1;
         return summarise("path " + o.feedSink + " -> " + o.heard, figures);
     }
-    return measureLiveChain(o, client.defaultSinkName() + ".monitor");
+    return measureLiveChain(o, client.defaultSinkName());
 }

@@ -112,5 +112,50 @@ TEST(LatencyOnsets, OneOnsetPerBurstAndTheMedianOfAnEvenCountIsTheMiddlePairsMea
     EXPECT_DOUBLE_EQ(medianLatencyMs(figures), 110.0);
 }
 
+// The output's monitor hears each marker at a burst time and the voice a
+// known delay later, louder or quieter; split into bands, the delays come out
+// as they were put in, and a marker alone leaves no voice behind.
+TEST(LatencyOnsets, TheVoiceIsTimedAgainstItsMarkerInOneRecording) {
+    struct Case {
+        const char* what;
+        double delayMs;
+        double voiceGain;
+    } cases[] = {
+        {"no delay", 0.0, 1.0},
+        {"the voice inside its marker", 111.8, 1.0},
+        {"a quiet voice", 37.5, 0.05},
+        {"a long way", 236.0, 0.6},
+    };
+    const std::vector<float> marker = markerBurst(kRate);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<float> heard(kRate * 6, 0.0f);
+        const std::vector<float> voice = voicedBurst(kRate);
+        for (double seconds : kBurstSeconds) {
+            const size_t at = static_cast<size_t>(std::lround(seconds * kRate));
+            const size_t late = static_cast<size_t>(std::lround((seconds + c.delayMs / 1000) * kRate));
+            for (size_t n = 0; n < marker.size(); ++n) heard[at + n] += marker[n];
+            for (size_t n = 0; n < voice.size(); ++n)
+                heard[late + n] += static_cast<float>(c.voiceGain * voice[n]);
+        }
+        const MarkerSplit bands = splitMarker(recordedFrom(heard, 0.1));
+        const std::vector<BurstFigure> figures = measureBursts(bands.marker, bands.voice);
+        ASSERT_EQ(figures.size(), kBurstSeconds.size());
+        for (size_t k = 0; k < figures.size(); ++k) {
+            EXPECT_TRUE(figures[k].found) << k;
+            // The onset lies a little into the burst's rise.
+            EXPECT_NEAR(figures[k].sentSeconds, kBurstSeconds[k] + 0.005, 0.002) << k;
+            EXPECT_NEAR(figures[k].latencyMs, c.delayMs, 0.5) << k;
+        }
+    }
+
+    std::vector<float> markersOnly(kRate * 6, 0.0f);
+    for (double seconds : kBurstSeconds)
+        for (size_t n = 0; n < marker.size(); ++n)
+            markersOnly[static_cast<size_t>(std::lround(seconds * kRate)) + n] = marker[n];
+    const MarkerSplit bands = splitMarker(recordedFrom(markersOnly, 0.0));
+    for (const BurstFigure& f : measureBursts(bands.marker, bands.voice)) EXPECT_FALSE(f.found);
+}
+
 }  // namespace
 }  // namespace parlune::tools
