@@ -148,6 +148,7 @@ band() {
 worst=$(printf '%s\n' "${deviations[@]}" |
   awk '{ a = $1 < 0 ? -$1 : $1; if (a >= w) { w = a; s = $1 } } END { if (NR) printf "%s %%", s; else print "-" }')
 run_line=$(grep -o 'Live chain run: .*' "$out/parlune.log" | tail -1)
+looptap_line=$(grep -o 'Looptap stops: .*' "$out/parlune.log" | tail -1)
 cat <<EOF
 
 soak summary ($minutes min of the whole program)
@@ -160,6 +161,7 @@ soak summary ($minutes min of the whole program)
   pass-through latency:  ${pass_start:-not measured} ms at start, ${pass_end:-not measured} ms at the end
   presets applied:       $applied of $minutes; worst F0 against the file render: $worst
   live chain:            ${run_line#Live chain run: }
+  Looptap:               ${looptap_line#Looptap stops: }
   data files, running:   $files_running
   data files, after quit: $files_after
   default playback device after quit: $(pactl get-default-sink)
