@@ -108,7 +108,7 @@ void butterworth(std::vector<float>& x, int rate, double hz, bool highPass) {
 
 TimedRecording filtered(const TimedRecording& heard, double hz, bool highPass) {
     TimedRecording band = heard;
-    for (int section = 0; section < 2; ++section)
+    for (int section = 0; section < 4; ++section)
         butterworth(band.samples, band.rate, hz, highPass);
     return band;
 }

@@ -65,8 +65,9 @@ std::vector<float> voicedBurst(int rate);
 std::vector<float> markerBurst(int rate);
 
 // One recording of a path's output split into the marker's band (above
-// 10 kHz) and the voice's (below 4 kHz), each by two second-order
-// Butterworth sections, both on the recording's clock.
+// 10 kHz) and the voice's (below 4 kHz), each by four second-order
+// Butterworth sections (the marker is 70 dB down in the voice's band, where
+// a morphed voice may come out quiet), both on the recording's clock.
 struct MarkerSplit {
     TimedRecording marker;
     TimedRecording voice;
