@@ -165,7 +165,9 @@ struct PathEnds {
 // the figures.
 bool measure(const PathEnds& ends, int bursts, std::vector<tools::BurstFigure>* figures) {
     tools::TimedRecorder output(ends.heard, "parlune-latency: " + ends.heard);
-    const pulse::StreamLatency latency{20, 0};
+    // Deep buffers, full before either starts: a feed that ran dry would
+    // move its later bursts against the other's.
+    const pulse::StreamLatency latency{100, 100};
     auto voiceFeed = pulse::Stream::open(pulse::StreamDirection::Playback, ends.input, kRate, 1,
                                          latency, "parlune-latency: bursts");
     auto markerFeed = pulse::Stream::open(pulse::StreamDirection::Playback, ends.outputSink,
@@ -180,14 +182,21 @@ bool measure(const PathEnds& ends, int bursts, std::vector<tools::BurstFigure>* 
     const std::vector<float> markers = burstTrain(tools::markerBurst(kRate), bursts);
     // Both writes start together; each stream starts playing with its first
     // frames, so a voice and its marker leave at the same moment.
+    // Each feed's underflows are read once all of it is queued, before the
+    // drain, which ends in one.
     std::atomic<bool> go{false};
     bool markersPlayed = false;
+    uint64_t markerDry = 0;
     std::thread markerThread([&] {
         while (!go) std::this_thread::yield();
-        markersPlayed = markerFeed->write(markers.data(), markers.size()) && markerFeed->drain();
+        markersPlayed = markerFeed->write(markers.data(), markers.size());
+        markerDry = markerFeed->underflows();
+        markersPlayed = markersPlayed && markerFeed->drain();
     });
     go = true;
-    const bool voicesPlayed = voiceFeed->write(voices.data(), voices.size()) && voiceFeed->drain();
+    bool voicesPlayed = voiceFeed->write(voices.data(), voices.size());
+    const uint64_t voiceDry = voiceFeed->underflows();
+    voicesPlayed = voicesPlayed && voiceFeed->drain();
     markerThread.join();
     // The last burst's way through the path, at most the search window.
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
@@ -196,6 +205,14 @@ bool measure(const PathEnds& ends, int bursts, std::vector<tools::BurstFigure>* 
     if (!voicesPlayed || !markersPlayed || !recorded) {
         std::fprintf(stderr, "parlune-latency: the %s failed\n",
                      recorded ? "playback" : "recording");
+        return false;
+    }
+    if (voiceDry + markerDry > 0) {
+        std::fprintf(stderr,
+                     "parlune-latency: a feed ran dry (bursts %llu, markers %llu times), so its "
+                     "later bursts are out of step; nothing measured\n",
+                     static_cast<unsigned long long>(voiceDry),
+                     static_cast<unsigned long long>(markerDry));
         return false;
     }
     const tools::MarkerSplit bands = tools::splitMarker(heard);
