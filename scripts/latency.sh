@@ -25,13 +25,17 @@ private_pulse_start
 export XDG_DATA_HOME="$PRIVATE_PULSE_DIR/home/.local/share"
 export XDG_RUNTIME_DIR="$PRIVATE_PULSE_DIR/run"
 
+# Every run's whole output, burst by burst.
+log="$build/latency-${PARLUNE_SERVER:-pulseaudio}.log"
+: >"$log"
+
 # Runs parlune-latency `runs` times and prints the median of its medians and
 # the highest burst.
 measure() {
   local name=$1; shift
   local medians=() highest="" line m x
   for _ in $(seq 1 "$runs"); do
-    line=$("$build/bin/parlune-latency" --bursts "$bursts" "$@" 2>/dev/null | grep '^latency:' || true)
+    line=$("$build/bin/parlune-latency" --bursts "$bursts" "$@" 2>&1 | tee -a "$log" | grep '^latency:' || true)
     echo "  $line"
     m=$(sed -n 's/.*median \([0-9.-]*\) ms.*/\1/p' <<<"$line")
     x=$(sed -n 's/.*max \([0-9.-]*\) ms.*/\1/p' <<<"$line")

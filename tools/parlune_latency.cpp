@@ -165,9 +165,9 @@ struct PathEnds {
 // the figures.
 bool measure(const PathEnds& ends, int bursts, std::vector<tools::BurstFigure>* figures) {
     tools::TimedRecorder output(ends.heard, "parlune-latency: " + ends.heard);
-    // Deep buffers, full before either starts: a feed that ran dry would
-    // move its later bursts against the other's.
-    const pulse::StreamLatency latency{100, 100};
+    // Deep buffers: a feed that ran dry would move its later bursts against
+    // the other's. Each starts with its first frames.
+    const pulse::StreamLatency latency{100, 0};
     auto voiceFeed = pulse::Stream::open(pulse::StreamDirection::Playback, ends.input, kRate, 1,
                                          latency, "parlune-latency: bursts");
     auto markerFeed = pulse::Stream::open(pulse::StreamDirection::Playback, ends.outputSink,

@@ -126,18 +126,35 @@ TEST_F(LiveChainPulseTest, SmoothedLatencySettlesInsideItsBand) {
     ASSERT_TRUE(waitPlaying());
     // The smoothed measure lags the true distance by about 33 passes, so the
     // first correction overshoots; by 7 s it has settled.
-    std::this_thread::sleep_for(7s);
+    std::this_thread::sleep_for(5s);
+    uint64_t dryBefore = liveChainStatus().deviceUnderruns;
+    std::this_thread::sleep_for(2s);
+    // A 2 s window is read at a time. When the output device ran dry in it or
+    // in the 2 s before (the machine did not run the mixer in time; the
+    // smoothed measure lags about 1.6 s) the distance grew for reasons outside
+    // the control, so up to four windows are read for one the device kept fed.
     float low = 1e9f, high = 0;
-    for (int i = 0; i < 40; ++i) {
-        const LiveChainStatus s = liveChainStatus();
-        low = std::min(low, s.actualLatency);
-        high = std::max(high, s.actualLatency);
-        std::this_thread::sleep_for(50ms);
+    uint64_t dryWindows = 0;
+    for (int window = 0; window < 4; ++window) {
+        const uint64_t dryAtStart = liveChainStatus().deviceUnderruns;
+        low = 1e9f;
+        high = 0;
+        for (int i = 0; i < 40; ++i) {
+            const LiveChainStatus s = liveChainStatus();
+            low = std::min(low, s.actualLatency);
+            high = std::max(high, s.actualLatency);
+            std::this_thread::sleep_for(50ms);
+        }
+        if (liveChainStatus().deviceUnderruns == dryBefore) break;
+        dryBefore = dryAtStart;
+        ++dryWindows;
     }
     const LiveChainStatus s = liveChainStatus();
     EXPECT_EQ(s.nativeRate, 48000);
-    EXPECT_GT(low, float(s.adjustedLatency - s.driftThreshold) - bandOvershoot(s));
-    EXPECT_LT(high, float(s.adjustedLatency + s.driftThreshold) + bandOvershoot(s));
+    EXPECT_GT(low, float(s.adjustedLatency - s.driftThreshold) - bandOvershoot(s))
+        << dryWindows << " windows had the device run dry";
+    EXPECT_LT(high, float(s.adjustedLatency + s.driftThreshold) + bandOvershoot(s))
+        << dryWindows << " windows had the device run dry";
 }
 
 bool onPipeWire() {
