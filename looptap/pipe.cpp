@@ -43,9 +43,8 @@ void CPipe::ResetRing() {
     m_replayed = 0;
     m_primed = false;
     const wave::Format& format = m_out.GetFormat();
-    m_windowBlocks = std::max(
-        1, static_cast<int>(int64_t{format.samplesPerSec} * kHoldWindowMs / 1000 /
-                            std::max(1, m_out.GetBufferFrames())));
+    m_windowBlocks = std::max(1, static_cast<int>(int64_t{format.samplesPerSec} * kHoldWindowMs /
+                                                  1000 / std::max(1, m_out.GetBufferFrames())));
     m_blocksInWindow = 0;
     m_fewestHeld = std::numeric_limits<int>::max();
 }

@@ -48,9 +48,9 @@ struct Options {
     int bursts = 6;
     double settleSeconds = -1;  // < 0: the path's default
     std::string feedSink = "micsink";
-    std::string speaker;  // empty: Looptap's own configuration
-    std::string heard;    // running: the source where the path's output is heard
-    std::string outputSink;  // running: the sink `heard` hears (the markers go there)
+    std::string speaker;          // empty: Looptap's own configuration
+    std::string heard;            // running: the source where the path's output is heard
+    std::string outputSink;       // running: the sink `heard` hears (the markers go there)
     std::string start = "as-is";  // looptap: what runs on the server before it starts
     int starts = 1;               // looptap: starts in a row, each measured
     tools::LiveChainOptions chain;
@@ -170,8 +170,8 @@ bool measure(const PathEnds& ends, int bursts, std::vector<tools::BurstFigure>* 
     const pulse::StreamLatency latency{100, 0};
     auto voiceFeed = pulse::Stream::open(pulse::StreamDirection::Playback, ends.input, kRate, 1,
                                          latency, "parlune-latency: bursts");
-    auto markerFeed = pulse::Stream::open(pulse::StreamDirection::Playback, ends.outputSink,
-                                          kRate, 1, latency, "parlune-latency: markers");
+    auto markerFeed = pulse::Stream::open(pulse::StreamDirection::Playback, ends.outputSink, kRate,
+                                          1, latency, "parlune-latency: markers");
     if (!output.ok() || !voiceFeed || !markerFeed) {
         std::fprintf(stderr,
                      "parlune-latency: cannot open the streams (input %s, output %s, heard %s)\n",

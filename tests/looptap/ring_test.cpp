@@ -154,8 +154,8 @@ TEST(LooptapRing, NoBlockIsLostOrTornWhileBothSidesKeepPace) {
 
 // Capture and playback keep pace for a second of playback, one block each in
 // turn, from a ring holding `startFill`; once in that second playback takes
-// `dip` blocks ahead. No device is open, so the ring is all the pipe holds. Only what the ring held above six all through the
-// second is dropped, from its oldest end, and the rest plays on in order.
+// `dip` blocks ahead. No device is open, so the ring is all the pipe holds. Only what the ring held
+// above six all through the second is dropped, from its oldest end, and the rest plays on in order.
 TEST(LooptapRing, WhatStaysAboveSixBlocksForASecondIsDroppedAtOnce) {
     struct Case {
         const char* what;

@@ -122,10 +122,8 @@ TEST(LatencyOnsets, TheVoiceIsTimedAgainstItsMarkerInOneRecording) {
         double voiceGain;
         double markerGain;
     } cases[] = {
-        {"no delay", 0.0, 1.0, 1.0},
-        {"the voice inside its marker", 111.8, 1.0, 1.0},
-        {"a quiet voice", 37.5, 0.05, 1.0},
-        {"a voice 46 dB under its marker", 80.0, 0.05, 10.0},
+        {"no delay", 0.0, 1.0, 1.0},        {"the voice inside its marker", 111.8, 1.0, 1.0},
+        {"a quiet voice", 37.5, 0.05, 1.0}, {"a voice 46 dB under its marker", 80.0, 0.05, 10.0},
         {"a long way", 236.0, 0.6, 1.0},
     };
     const std::vector<float> marker = markerBurst(kRate);
@@ -135,7 +133,8 @@ TEST(LatencyOnsets, TheVoiceIsTimedAgainstItsMarkerInOneRecording) {
         const std::vector<float> voice = voicedBurst(kRate);
         for (double seconds : kBurstSeconds) {
             const size_t at = static_cast<size_t>(std::lround(seconds * kRate));
-            const size_t late = static_cast<size_t>(std::lround((seconds + c.delayMs / 1000) * kRate));
+            const size_t late =
+                static_cast<size_t>(std::lround((seconds + c.delayMs / 1000) * kRate));
             for (size_t n = 0; n < marker.size(); ++n)
                 heard[at + n] += static_cast<float>(c.markerGain * marker[n]);
             for (size_t n = 0; n < voice.size(); ++n)
