@@ -21,6 +21,8 @@ namespace {
 
 constexpr unsigned long kSettleMs = 200;
 constexpr int kStreamOnDeviceWaitMs = 1000;
+constexpr int kDefaultReadBackMs = 1000;
+constexpr int kDefaultReadBackPollMs = 20;
 // The switcher finishes in well under a second; waiting for it keeps a
 // "restoreplay" from overtaking the "setplay" before it.
 constexpr int kSwitcherTimeoutMs = 5000;
@@ -114,6 +116,19 @@ DeviceHealth virtualDeviceHealth() {
                : DeviceHealth::Missing;
 }
 
+namespace {
+// The switcher returns once the server reads the new default back to it;
+// pipewire-pulse may show it to this process a moment later, and its session
+// manager may still move it once.
+bool becameQuibDefault() {
+    for (int waited = 0;; waited += kDefaultReadBackPollMs) {
+        if (isQuibDefault()) return true;
+        if (waited >= kDefaultReadBackMs) return false;
+        pause(kDefaultReadBackPollMs);
+    }
+}
+}  // namespace
+
 bool repairRouting(std::string* why) {
     pulse::PulseClient client("Parlune");
     if (!client.connected()) {
@@ -129,7 +144,7 @@ bool repairRouting(std::string* why) {
     // Once the live chain's output, which follows the default, is on the new
     // sink; it opens again within a fraction of a second of the server's return.
     if (outcome.changed) vdev::restartVirtualSinkClock(client, kStreamOnDeviceWaitMs);
-    if (playing && !isQuibDefault()) {
+    if (playing && !becameQuibDefault()) {
         if (why) *why = "PARLUNE-01 did not become the default playback device";
         return false;
     }

@@ -116,6 +116,14 @@ TEST(ServerRestartPulse, TheWindowRoutesPARLUNE01AgainAndLooptapPassesAgain) {
                 },
                 5000);
         }
+        // The repair says it is done once it has checked its work; on PipeWire
+        // that may take a second try, after the routing already shows.
+        waitUntil(
+            [&] {
+                std::lock_guard<std::mutex> lock(logMutex);
+                return !routingLog.filter(QStringLiteral("The audio server is back")).isEmpty();
+            },
+            5000);
         qInstallMessageHandler(previous);
         const auto remembered = playdev::readFile(data::playDevIniPath());
 
