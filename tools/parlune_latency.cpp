@@ -160,10 +160,12 @@ struct PathEnds {
     std::string input, outputSink, heard;
 };
 
+enum class Played { Measured, FeedRanDry, Failed };
+
 // Plays the voiced bursts into the path's input and the markers into its
 // output at once, records what is heard; prints a line per burst and returns
 // the figures.
-bool measure(const PathEnds& ends, int bursts, std::vector<tools::BurstFigure>* figures) {
+Played measureOnce(const PathEnds& ends, int bursts, std::vector<tools::BurstFigure>* figures) {
     tools::TimedRecorder output(ends.heard, "parlune-latency: " + ends.heard);
     // Deep buffers: a feed that ran dry would move its later bursts against
     // the other's. Each starts with its first frames.
@@ -176,7 +178,7 @@ bool measure(const PathEnds& ends, int bursts, std::vector<tools::BurstFigure>* 
         std::fprintf(stderr,
                      "parlune-latency: cannot open the streams (input %s, output %s, heard %s)\n",
                      ends.input.c_str(), ends.outputSink.c_str(), ends.heard.c_str());
-        return false;
+        return Played::Failed;
     }
     const std::vector<float> voices = burstTrain(tools::voicedBurst(kRate), bursts);
     const std::vector<float> markers = burstTrain(tools::markerBurst(kRate), bursts);
@@ -205,15 +207,15 @@ bool measure(const PathEnds& ends, int bursts, std::vector<tools::BurstFigure>* 
     if (!voicesPlayed || !markersPlayed || !recorded) {
         std::fprintf(stderr, "parlune-latency: the %s failed\n",
                      recorded ? "playback" : "recording");
-        return false;
+        return Played::Failed;
     }
     if (voiceDry + markerDry > 0) {
         std::fprintf(stderr,
                      "parlune-latency: a feed ran dry (bursts %llu, markers %llu times), so its "
-                     "later bursts are out of step; nothing measured\n",
+                     "later bursts are out of step\n",
                      static_cast<unsigned long long>(voiceDry),
                      static_cast<unsigned long long>(markerDry));
-        return false;
+        return Played::FeedRanDry;
     }
     const tools::MarkerSplit bands = tools::splitMarker(heard);
     *figures = tools::measureBursts(bands.marker, bands.voice);
@@ -226,7 +228,17 @@ bool measure(const PathEnds& ends, int bursts, std::vector<tools::BurstFigure>* 
             std::printf("burst %zu at %.2f s: not found\n", k + 1,
                         f.sentSeconds - heard.startSeconds);
     }
-    return true;
+    return Played::Measured;
+}
+
+// measureOnce, tried again (twice at most) when a feed ran dry.
+bool measure(const PathEnds& ends, int bursts, std::vector<tools::BurstFigure>* figures) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const Played played = measureOnce(ends, bursts, figures);
+        if (played != Played::FeedRanDry) return played == Played::Measured;
+    }
+    std::fprintf(stderr, "parlune-latency: a feed ran dry three times; nothing measured\n");
+    return false;
 }
 
 // The summary line the latency script reads; 0 when a burst was found.
