@@ -119,8 +119,9 @@ private:
 // Thread contract: created, updated and stopped on the control thread; the
 // capture thread reads the stream and writes the target. A stream the server
 // lost is opened again by the reopener's thread and taken over by the capture
-// thread, as the output's is; until then the capture thread writes silence at
-// the device's pace, so a looping sound never replays what it held.
+// thread, as the output's is; the loss silences a looping sound whole, and
+// until the take-over the capture thread writes silence at the device's pace,
+// so a looping sound never replays what it held.
 class PulseRecorder final : public Recorder {
 public:
     PulseRecorder(std::unique_ptr<pulse::Stream> stream, std::string device,
@@ -196,6 +197,7 @@ private:
         }
         if (stopping_.load()) return false;
         reopener_.lost();
+        target_->silenceLoop();
         return true;
     }
 

@@ -187,6 +187,12 @@ public:
     // Capture thread: interleaved float frames in the sound's layout. Returns
     // false when a non-looping recording has reached the sound's end.
     bool write(const float* frames, size_t count);
+    // Capture thread, when the device went away: a looping recording is
+    // silenced whole, its position kept, so a play cursor that runs ahead of
+    // the writes (a new device delivering nothing yet) hears silence, never
+    // the sound held from before. A one-shot recording keeps what it holds.
+    // Real-time safe.
+    void silenceLoop();
     unsigned position() const { return position_.load(std::memory_order_acquire); }
     const SoundObject& sound() const { return *sound_; }
 

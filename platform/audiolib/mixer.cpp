@@ -111,6 +111,12 @@ bool RecordTarget::write(const float* frames, size_t count) {
     return true;
 }
 
+void RecordTarget::silenceLoop() {
+    if (!loop_ || !sound_->ringData) return;
+    const uint64_t samples = sound_->frames * static_cast<uint64_t>(sound_->channels);
+    for (uint64_t i = 0; i < samples; ++i) sound_->ringData[i].store(0, std::memory_order_relaxed);
+}
+
 // Resampler input: the next piece of the channel's sound, mixed to mono.
 long feedChannel(void* data, float** out) {
     auto& slot = *static_cast<ChannelSlot*>(data);

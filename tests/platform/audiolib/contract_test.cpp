@@ -362,3 +362,26 @@ TEST(MixerFailures, EachReportedMessageCarriesItsOwnResult) {
 }
 
 }  // namespace
+
+// A capture device that goes away silences a looping recording whole, so a
+// play cursor running ahead of the writes cannot replay the last second; a
+// one-shot recording keeps what it holds. Neither moves its position.
+TEST(RecordTargetLoss, SilencesALoopButKeepsAOneShotRecording) {
+    namespace d = parlune::audiolib::detail;
+    for (const bool loop : {true, false}) {
+        auto sound = std::make_shared<d::SoundObject>();
+        sound->channels = 2;
+        sound->frames = 100;
+        sound->mode = loop ? al::kLoopNormal : al::kModeDefault;
+        sound->ringData.reset(new std::atomic<int16_t>[200]);
+        for (int i = 0; i < 200; ++i) sound->ringData[i].store(0);
+        d::RecordTarget target(sound, loop);
+        const std::vector<float> tone(2 * 70, 0.5f);
+        ASSERT_TRUE(target.write(tone.data(), 70));
+        target.silenceLoop();
+        EXPECT_EQ(target.position(), 70u) << (loop ? "loop" : "one-shot");
+        int loud = 0;
+        for (int i = 0; i < 200; ++i) loud += sound->ringData[i].load() != 0;
+        EXPECT_EQ(loud, loop ? 0 : 140) << (loop ? "loop" : "one-shot");
+    }
+}
